@@ -1,0 +1,137 @@
+// Failures inside the plug-in: every allocation it makes is failed in turn,
+// and the framework's base constructor is made to throw.
+#include <cerrno>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "agent/instance/instance_handler.h"
+#include "agent/testing/framework_hooks.h"
+#include "support/alloc_hooks.h"
+#include "support/plugin_library.h"
+
+namespace {
+
+using test_support::Handler;
+using test_support::Plugin_Library;
+using Table = Instance_Handler::instances_type;
+
+class Fault_Injection_Test : public ::testing::Test {
+protected:
+    void TearDown() override { alloc_hooks::disarm(); }
+
+    Plugin_Library library_{PLUGIN_PATH};
+    Handler handler_{library_.factory()};
+};
+
+TEST_F(Fault_Injection_Test, ProbeSurvivesEachAllocationFailingInTurn)
+{
+    struct Case {
+        const char* what;
+        bool holds_proxy;
+        long allocations;  // what a successful probe needs
+    };
+    const Case cases[] = {
+        {"insert into a table without the proxy", false, 3},
+        {"replace the proxy's record", true, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto neighbour = std::make_shared<Instance>();
+        auto old_proxy = std::make_shared<Instance>();
+        Table table{{"Alpha", neighbour}};
+        if (c.holds_proxy) {
+            table["Nutanix_Proxy"] = old_proxy;
+        }
+        const Table original = table;
+
+        long failed = 0;
+        for (long index = 0;; ++index) {
+            SCOPED_TRACE("failing allocation " + std::to_string(index));
+            const auto framework_before = agent_testing::framework_counters();
+            const alloc_hooks::Scope scope;
+            alloc_hooks::fail_allocation(index);
+            bool threw = false;
+            try {
+                handler_->probe_instances(table);
+            } catch (const std::bad_alloc&) {
+                threw = true;
+            }
+            alloc_hooks::disarm();
+            if (!threw) {
+                EXPECT_EQ(scope.since().failures, 0) << "a failed allocation went unreported";
+                break;
+            }
+            ++failed;
+            EXPECT_EQ(scope.since().failures, 1);
+            EXPECT_EQ(table, original) << "the table changed under a failed probe";
+            EXPECT_EQ(scope.since().live(), 0) << "storage leaked";
+            EXPECT_EQ(agent_testing::framework_counters().live_instances(),
+                      framework_before.live_instances())
+                << "a half-built record survived";
+        }
+        // A hook that stopped binding would make every probe succeed.
+        EXPECT_EQ(failed, c.allocations) << "failures were not injected into the plug-in";
+        ASSERT_EQ(table.size(), original.size() + (c.holds_proxy ? 0U : 1U));
+        EXPECT_NE(table["Nutanix_Proxy"], old_proxy);
+        EXPECT_EQ(table["Alpha"], neighbour);
+    }
+}
+
+TEST(Factory_Fault, ExhaustedMemoryGivesNullAndEnomemAndStillTheExterminator)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    const auto factory = library.factory();
+    Instance_Handler_Exterminator gobbler = nullptr;
+    errno = 0;
+    const alloc_hooks::Scope scope;
+    alloc_hooks::fail_allocation(0);
+    Instance_Handler* handler = factory(&gobbler);
+    alloc_hooks::disarm();
+
+    ASSERT_EQ(scope.since().failures, 1) << "the failure was not injected";
+    EXPECT_EQ(handler, nullptr);
+    EXPECT_EQ(errno, ENOMEM);
+    EXPECT_NE(gobbler, nullptr);
+    EXPECT_EQ(scope.since().live(), 0);
+
+    errno = 0;
+    alloc_hooks::fail_allocation(0);
+    EXPECT_EQ(factory(nullptr), nullptr);  // a null gobbler on the same path
+    alloc_hooks::disarm();
+    EXPECT_EQ(errno, ENOMEM);
+}
+
+TEST(Factory_Fault, ThrowingBaseConstructorReleasesTheStorageAndLeavesErrnoAlone)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    const auto factory = library.factory();
+    Instance_Handler_Exterminator gobbler = nullptr;
+    const auto framework_before = agent_testing::framework_counters();
+    const alloc_hooks::Scope scope;
+    errno = EDOM;
+    agent_testing::fail_next_handler_construction();
+
+    try {
+        factory(&gobbler);
+        FAIL() << "the base constructor's exception did not reach the caller";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "handler construction refused");
+    }
+
+    EXPECT_EQ(errno, EDOM);
+    EXPECT_NE(gobbler, nullptr);
+    EXPECT_EQ(scope.since().nothrow_news, 1);
+    EXPECT_EQ(scope.since().nothrow_deletes, 1) << "storage not released the nothrow way";
+    EXPECT_EQ(alloc_hooks::last_nothrow_delete(), alloc_hooks::last_nothrow_new());
+    EXPECT_EQ(agent_testing::framework_counters().live_handlers(),
+              framework_before.live_handlers());
+
+    const Handler after(factory);  // the next construction succeeds again
+    EXPECT_NE(after.get(), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,276 @@
+// The plug-in as the agent sees it: loaded with dlopen, reached through its
+// factory, and spoken to only through Instance_Handler.
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+#include <gtest/gtest.h>
+
+#include "agent/instance/instance.h"
+#include "agent/instance/instance_handler.h"
+#include "agent/testing/framework_hooks.h"
+#include "json_spirit/json_spirit_value.h"
+#include "support/alloc_hooks.h"
+#include "support/plugin_library.h"
+
+namespace {
+
+using test_support::Handler;
+using test_support::Plugin_Library;
+using Table = Instance_Handler::instances_type;
+
+class Plugin_Test : public ::testing::Test {
+protected:
+    Plugin_Library library_{PLUGIN_PATH};
+    Handler handler_{library_.factory()};
+};
+
+// The record a probe must produce, field by field.
+void expect_proxy_record(const Instance& record)
+{
+    EXPECT_EQ(record.type, "nutanix");
+    EXPECT_EQ(record.name, "Nutanix_Proxy");
+    ASSERT_EQ(record.options.size(), 1U);
+    const auto it = record.options.find("is_proxy");
+    ASSERT_NE(it, record.options.end());
+    ASSERT_EQ(it->second.type(), json_spirit::bool_type);
+    EXPECT_TRUE(it->second.get_bool());
+    // uuid and logon options are whatever the framework's constructor gives.
+    const Instance fresh;
+    EXPECT_EQ(record.uuid, fresh.uuid);
+    EXPECT_EQ(record.logon_options, fresh.logon_options);
+}
+
+std::shared_ptr<Instance> make_record(const std::string& name, const std::string& type)
+{
+    auto record = std::make_shared<Instance>();
+    record->name = name;
+    record->type = type;
+    record->options["port"] = json_spirit::Value(9440);
+    return record;
+}
+
+TEST_F(Plugin_Test, FactoryHandsBackHandlerForTypeNutanixAndItsExterminator)
+{
+    ASSERT_NE(handler_.get(), nullptr);
+    EXPECT_NE(handler_.exterminator(), nullptr);
+    EXPECT_STREQ(handler_->type_name(), "nutanix");
+    EXPECT_NE(typeid(*handler_.get()), typeid(Instance_Handler));
+}
+
+TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
+{
+    struct Case {
+        const char* what;
+        std::map<std::string, std::string> before;  // name to type of pre-existing entries
+    };
+    const Case cases[] = {
+        {"empty table", {}},
+        {"other entries", {{"A_Instance", "vmware"}, {"zzz", "hyperv"}}},
+        {"neighbours on both sides of the key", {{"Nutanix", "x"}, {"Nutanix_Proxy2", "y"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Table table;
+        std::map<std::string, std::shared_ptr<Instance>> kept;
+        for (const auto& [name, type] : c.before) {
+            table[name] = kept[name] = make_record(name, type);
+        }
+        EXPECT_EQ(handler_->probe_instances(table), 0);
+        ASSERT_EQ(table.size(), c.before.size() + 1);
+        ASSERT_NE(table["Nutanix_Proxy"], nullptr);
+        expect_proxy_record(*table["Nutanix_Proxy"]);
+        for (const auto& [name, record] : kept) {
+            EXPECT_EQ(table[name], record) << name;  // the very same record, untouched
+            EXPECT_EQ(record->options.size(), 1U) << name;
+        }
+    }
+}
+
+TEST_F(Plugin_Test, ProbeReplacesAnExistingProxyRecordWithoutMergingIt)
+{
+    Table table;
+    auto old_record = make_record("Nutanix_Proxy", "stale");
+    old_record->uuid = "1b4e28ba-2fa1-11d2-883f-0016d3cca427";
+    old_record->options["is_proxy"] = json_spirit::Value("yes");  // a string, not a boolean
+    old_record->logon_options["admin"]["user"] = json_spirit::Value("root");
+    table["Nutanix_Proxy"] = old_record;
+
+    EXPECT_EQ(handler_->probe_instances(table), 0);
+
+    ASSERT_EQ(table.size(), 1U);
+    ASSERT_NE(table["Nutanix_Proxy"], old_record);
+    expect_proxy_record(*table["Nutanix_Proxy"]);
+    // Whoever still holds the old record keeps it valid and unchanged.
+    EXPECT_EQ(old_record.use_count(), 1);
+    EXPECT_EQ(old_record->type, "stale");
+    EXPECT_EQ(old_record->options.at("is_proxy").get_str(), "yes");
+    EXPECT_EQ(old_record->options.size(), 2U);
+}
+
+TEST_F(Plugin_Test, EveryProbeBuildsAFreshRecordAndKeepsNoReference)
+{
+    Table table;
+    ASSERT_EQ(handler_->probe_instances(table), 0);
+    const std::weak_ptr<Instance> first = table["Nutanix_Proxy"];
+    ASSERT_EQ(handler_->probe_instances(table), 0);
+
+    ASSERT_EQ(table.size(), 1U);
+    EXPECT_TRUE(first.expired()) << "the first record outlived its last holder";
+    EXPECT_EQ(table["Nutanix_Proxy"].use_count(), 1) << "the handler kept a reference";
+    expect_proxy_record(*table["Nutanix_Proxy"]);
+}
+
+TEST_F(Plugin_Test, ProbeLeavesWhatTheFrameworkConstructorGaveUuidAndLogonOptions)
+{
+    Instance::logon_type logon;
+    logon["prism"]["user"] = json_spirit::Value("admin");
+    agent_testing::set_instance_seed("00000000-0000-4000-8000-000000000042", logon);
+    Table table;
+    const int status = handler_->probe_instances(table);
+    agent_testing::clear_instance_seed();
+
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(table["Nutanix_Proxy"]->uuid, "00000000-0000-4000-8000-000000000042");
+    EXPECT_EQ(table["Nutanix_Proxy"]->logon_options, logon);
+}
+
+TEST_F(Plugin_Test, ProbeMakesTheRecordAndItsCountInOneAllocation)
+{
+    Table table;
+    table["Nutanix_Proxy"] = make_record("Nutanix_Proxy", "old");
+    const alloc_hooks::Scope replace;
+    ASSERT_EQ(handler_->probe_instances(table), 0);
+    // The joint record-and-count block and the option's map node.
+    EXPECT_EQ(replace.since().allocations(), 2);
+
+    Table empty;
+    const alloc_hooks::Scope insert;
+    ASSERT_EQ(handler_->probe_instances(empty), 0);
+    EXPECT_EQ(insert.since().allocations(), 3);  // plus the table's node
+}
+
+TEST_F(Plugin_Test, GetStateAnswersEnabledIntoTheCallersString)
+{
+    const char* const names[] = {
+        nullptr,  // the name is never read
+        "Nutanix_Proxy",
+        "",
+        "no such instance",
+    };
+    for (const char* name : names) {
+        SCOPED_TRACE(name == nullptr ? "null" : name);
+        std::string state = "previous text, much longer than the answer itself";
+        std::string& answer = handler_->get_state(name, state);
+        EXPECT_EQ(&answer, &state);
+        EXPECT_EQ(state, "enabled");
+    }
+}
+
+TEST_F(Plugin_Test, LogonAnswersZeroWithoutReadingItsArguments)
+{
+    const json_spirit::Object options{{"user", json_spirit::Value("admin")}};
+    EXPECT_EQ(handler_->logon(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(handler_->logon("Nutanix_Proxy", "admin", "secret", &options), 0);
+    // Pointers that fault if followed: logon must not touch them.
+    const auto* poison = reinterpret_cast<const char*>(alignof(max_align_t));
+    EXPECT_EQ(handler_->logon(poison, poison, poison,
+                              reinterpret_cast<const json_spirit::Object*>(poison)),
+              0);
+}
+
+TEST_F(Plugin_Test, OtherOperationsAreTheBasesOwn)
+{
+    char program[] = "agent";
+    char* argv[] = {program, nullptr};
+    EXPECT_EQ(handler_->init(1, argv), 0);
+    json_spirit::Object options{{"is_proxy", json_spirit::Value(false)}};
+    EXPECT_EQ(handler_->update_options("Nutanix_Proxy", "u", "p", options), 0);
+    EXPECT_EQ(options.at("is_proxy"), json_spirit::Value(false));
+    EXPECT_EQ(handler_->logoff("Nutanix_Proxy"), 0);
+    // The base's get_states asks the handler's get_state for each entry.
+    std::map<std::string, std::string> states{{"Nutanix_Proxy", ""}, {"other", "stale"}};
+    EXPECT_EQ(handler_->get_states(states), 0);
+    EXPECT_EQ(states, (std::map<std::string, std::string>{{"Nutanix_Proxy", "enabled"},
+                                                          {"other", "enabled"}}));
+    EXPECT_EQ(handler_->fini(), 0);
+}
+
+TEST(Plugin_Factory, NullGobblerStillGivesAWorkingHandler)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    Instance_Handler* handler = library.factory()(nullptr);
+    ASSERT_NE(handler, nullptr);
+    std::string state;
+    EXPECT_EQ(handler->get_state(nullptr, state), "enabled");
+
+    Instance_Handler_Exterminator gobbler = nullptr;
+    Instance_Handler* other = library.factory()(&gobbler);
+    ASSERT_NE(gobbler, nullptr);
+    gobbler(other);
+    gobbler(handler);
+}
+
+TEST(Plugin_Factory, TwoCallsGiveDistinctHandlersWithTheSameAnswers)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    const Handler first(library.factory());
+    const Handler second(library.factory());
+    ASSERT_NE(first.get(), second.get());
+    EXPECT_EQ(first.exterminator(), second.exterminator());
+
+    Table a;
+    Table b;
+    ASSERT_EQ(first->probe_instances(a), 0);
+    ASSERT_EQ(second->probe_instances(b), 0);
+    ASSERT_EQ(a.size(), 1U);
+    ASSERT_EQ(b.size(), 1U);
+    EXPECT_NE(a["Nutanix_Proxy"], b["Nutanix_Proxy"]);
+    EXPECT_EQ(a["Nutanix_Proxy"]->options, b["Nutanix_Proxy"]->options);
+}
+
+TEST(Plugin_Factory, SuccessLeavesErrnoAlone)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    errno = EDOM;
+    const Handler handler(library.factory());
+    EXPECT_NE(handler.get(), nullptr);
+    EXPECT_EQ(errno, EDOM);
+}
+
+TEST(Plugin_Exterminator, IgnoresNull)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    Instance_Handler_Exterminator gobbler = nullptr;
+    const Handler handler(library.factory());
+    gobbler = handler.exterminator();
+    const auto before_framework = agent_testing::framework_counters();
+    const alloc_hooks::Scope scope;
+    gobbler(nullptr);
+    EXPECT_EQ(scope.since().deletes, 0);
+    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
+              before_framework.handlers_destroyed);
+}
+
+TEST(Plugin_Exterminator, RunsTheDestructorsAndReleasesWithOrdinaryDelete)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    Instance_Handler_Exterminator gobbler = nullptr;
+    Instance_Handler* handler = library.factory()(&gobbler);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(alloc_hooks::last_nothrow_new(), handler) << "the factory must allocate nothrow";
+
+    const auto before = agent_testing::framework_counters();
+    const alloc_hooks::Scope scope;
+    gobbler(handler);
+
+    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
+              before.handlers_destroyed + 1);
+    EXPECT_EQ(scope.since().deletes, 1);
+    EXPECT_EQ(scope.since().nothrow_deletes, 0);
+    EXPECT_EQ(alloc_hooks::last_delete(), handler);
+}
+
+} // namespace

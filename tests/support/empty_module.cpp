@@ -1,0 +1,1 @@
+int empty_reference_module_anchor;
