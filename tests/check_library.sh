@@ -47,14 +47,26 @@ dynamic)
     "$readelf" -l -W "$lib" | grep -A1 GNU_STACK | grep -qE 'RW +0x' || fail "executable stack"
     ;;
 initialisers)
-    # ARGS: an empty module built with the same toolchain and flags. The
-    # plug-in may carry the runtime's own init entries, and no more.
-    reference=$1
-    init_size() { "$readelf" -d -W "$1" | awk '/INIT_ARRAYSZ/ {print $3}'; }
-    [ "$(init_size "$lib")" = "$(init_size "$reference")" ] ||
-        fail "init array of $(init_size "$lib") bytes, the runtime's own is $(init_size "$reference")"
+    # Each entry of the init array must be the runtime's own: crtbegin's
+    # frame_dummy and, on aarch64, libgcc's probe for LSE atomics. Anything
+    # else is an initialiser of the library's own.
+    read -r start size < <("$readelf" -S -W "$lib" | sed 's/^ *\[ *[0-9]*\]//' |
+        awk '$1 == ".init_array" {print $3, $5}')
+    [ -n "${start:-}" ] || fail "no .init_array section to check"
+    count=0
+    while read -r offset target; do
+        (( 16#$offset >= 16#$start && 16#$offset < 16#$start + 16#$size )) || continue
+        name=$("$nm" "$lib" | awk -v a="$(printf '%016x' $((16#$target)))" '$1 == a {print $3}' | head -n1)
+        case $name in
+        frame_dummy | init_have_lse_atomics) ;;
+        *) fail "init array calls ${name:-unknown code at 0x$target}" ;;
+        esac
+        count=$((count + 1))
+    done < <("$readelf" -r -W "$lib" | awk '$3 ~ /_RELATIVE$/ {print $1, $4}')
+    [ "$count" -eq $((16#$size / 8)) ] || fail "$count of $((16#$size / 8)) init entries identified"
     ! "$nm" "$lib" | grep -qE '_GLOBAL__sub_[ID]_' || fail "has static constructors or destructors"
-    ! "$readelf" -S -W "$lib" | grep -qE '\.ctors|\.dtors' || fail "has .ctors or .dtors"
+    ! "$readelf" -S -W "$lib" | grep -qE '\.ctors|\.dtors|\.preinit_array' ||
+        fail "has .ctors, .dtors or .preinit_array"
     ;;
 machine)
     # ARGS: the machine readelf must name, e.g. AArch64.

@@ -8,12 +8,14 @@
 // Exit status: 0 when everything was shown, 1 when the library or its
 // handler failed (with one line on stderr), 2 for a wrong command line.
 #include <dlfcn.h>
+#include <elf.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -77,6 +79,49 @@ std::string last_dl_error()
     return line;
 }
 
+#if defined(__aarch64__)
+constexpr unsigned host_machine = EM_AARCH64;
+#elif defined(__x86_64__)
+constexpr unsigned host_machine = EM_X86_64;
+#else
+#error "handler-inspect knows the ELF machine of aarch64 and x86_64 hosts only"
+#endif
+
+std::string machine_name(unsigned machine)
+{
+    switch (machine) {
+    case EM_X86_64: return "x86-64";
+    case EM_AARCH64: return "AArch64";
+    case EM_386: return "x86";
+    case EM_ARM: return "ARM";
+    case EM_RISCV: return "RISC-V";
+    case EM_PPC64: return "PowerPC64";
+    case EM_S390: return "S/390";
+    default: return "ELF machine " + std::to_string(machine);
+    }
+}
+
+/// Why an ELF file cannot run here, or "" when its header fits this machine.
+/// glibc reports a foreign machine as "No such file or directory", which
+/// would send the reader looking for a missing file.
+std::string foreign_elf_reason(const std::string& path)
+{
+    Elf64_Ehdr header{};
+    std::ifstream file(path, std::ios::binary);
+    if (!file.read(reinterpret_cast<char*>(&header), sizeof header) ||
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+        return "";
+    }
+    if (header.e_ident[EI_CLASS] != ELFCLASS64) {
+        return "a 32-bit ELF file, and this machine runs 64-bit code";
+    }
+    if (header.e_machine != host_machine) {
+        return "built for " + machine_name(header.e_machine) + ", and this machine is " +
+               machine_name(host_machine);
+    }
+    return "";
+}
+
 class Library {
 public:
     explicit Library(const std::string& path)
@@ -92,7 +137,12 @@ public:
         const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
         handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle_ == nullptr) {
-            throw Inspect_Error("cannot load " + path + ": " + last_dl_error());
+            std::string reason = last_dl_error();
+            const std::string foreign = foreign_elf_reason(path);
+            if (!foreign.empty()) {
+                reason = foreign + " (" + reason + ")";
+            }
+            throw Inspect_Error("cannot load " + path + ": " + reason);
         }
     }
     ~Library() { dlclose(handle_); }

@@ -1,1 +1,0 @@
-int empty_reference_module_anchor;
