@@ -4,12 +4,21 @@
 # STDOUT_REGEXES holds extended regexes separated by "@@", each of which some
 # line of stdout must match.
 # A non-zero STATUS also requires stderr to be exactly one line.
+# With --if-built right after --, a missing COMMAND is a skip (exit 77), not a failure.
 set -euo pipefail
 
 want_status=$1
 want_stdout=$2
 want_stderr=$3
 shift 4
+
+if [ "$1" = "--if-built" ]; then
+    if [ ! -x "$2" ]; then
+        echo "SKIP: $2 is not built" >&2
+        exit 77
+    fi
+    shift
+fi
 
 out=$(mktemp)
 err=$(mktemp)
