@@ -56,7 +56,7 @@ TEST_F(Plugin_Test, FactoryHandsBackHandlerForTypeNutanixAndItsExterminator)
 {
     ASSERT_NE(handler_.get(), nullptr);
     EXPECT_NE(handler_.exterminator(), nullptr);
-    EXPECT_STREQ(handler_->type_name(), "nutanix");
+    EXPECT_EQ(handler_->type_name(), "nutanix");
     EXPECT_NE(typeid(*handler_.get()), typeid(Instance_Handler));
 }
 

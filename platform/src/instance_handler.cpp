@@ -4,7 +4,7 @@
 
 #include "framework_state.h"
 
-Instance_Handler::Instance_Handler(const char* type) : type_(type)
+Instance_Handler::Instance_Handler(const char* type) : type_(type == nullptr ? "" : type)
 {
     auto& state = agent_testing::detail::framework_state();
     if (state.fail_next_handler.exchange(false)) {

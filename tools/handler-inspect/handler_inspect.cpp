@@ -262,8 +262,7 @@ Report inspect(const Options& options)
     Report report;
     report.library = options.library;
     report.factory = options.factory;
-    const char* type_name = handler->type_name();
-    report.type_name = type_name == nullptr ? "" : type_name;
+    report.type_name = handler->type_name();
 
     Instance_Handler::instances_type table;
     report.probe_status = ask("probe_instances", [&] { return handler->probe_instances(table); });

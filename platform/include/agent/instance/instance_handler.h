@@ -19,8 +19,7 @@ public:
     /// The instances table: instance name to shared record. The caller owns it.
     using instances_type = std::map<std::string, std::shared_ptr<Instance>>;
 
-    /// `type` names the instance type served; it must stay valid for the
-    /// handler's whole life, as the handler keeps only the pointer.
+    /// `type` names the instance type served; the base keeps a copy.
     explicit Instance_Handler(const char* type);
     virtual ~Instance_Handler();
 
@@ -51,10 +50,10 @@ public:
                                json_spirit::Object& options);
 
     /// The type name given to the constructor.
-    const char* type_name() const noexcept { return type_; }
+    const std::string& type_name() const noexcept { return type_; }
 
 private:
-    const char* type_;
+    std::string type_;
 };
 
 /// Destroys an object that a plug-in's factory made, inside that plug-in.
