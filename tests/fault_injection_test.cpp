@@ -32,7 +32,7 @@ TEST_F(Fault_Injection_Test, ProbeSurvivesEachAllocationFailingInTurn)
     struct Case {
         const char* what;
         bool holds_proxy;
-        long allocations;  // what a successful probe needs
+        long allocations; // what a successful probe needs
     };
     const Case cases[] = {
         {"insert into a table without the proxy", false, 3},
@@ -100,7 +100,7 @@ TEST(Factory_Fault, ExhaustedMemoryGivesNullAndEnomemAndStillTheExterminator)
 
     errno = 0;
     alloc_hooks::fail_allocation(0);
-    EXPECT_EQ(factory(nullptr), nullptr);  // a null gobbler on the same path
+    EXPECT_EQ(factory(nullptr), nullptr); // a null gobbler on the same path
     alloc_hooks::disarm();
     EXPECT_EQ(errno, ENOMEM);
 }
@@ -130,7 +130,7 @@ TEST(Factory_Fault, ThrowingBaseConstructorReleasesTheStorageAndLeavesErrnoAlone
     EXPECT_EQ(agent_testing::framework_counters().live_handlers(),
               framework_before.live_handlers());
 
-    const Handler after(factory);  // the next construction succeeds again
+    const Handler after(factory); // the next construction succeeds again
     EXPECT_NE(after.get(), nullptr);
 }
 

@@ -26,7 +26,7 @@ void probe_unload_then_release_table()
     // The records' control blocks run the library's code.
     table.clear();
     if (dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr) {
-        std::_Exit(3);  // unmapped after all, and only lucky not to crash
+        std::_Exit(3); // unmapped after all, and only lucky not to crash
     }
     std::_Exit(0);
 }

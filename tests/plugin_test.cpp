@@ -64,7 +64,7 @@ TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
 {
     struct Case {
         const char* what;
-        std::map<std::string, std::string> before;  // name to type of pre-existing entries
+        std::map<std::string, std::string> before; // name to type of pre-existing entries
     };
     const Case cases[] = {
         {"empty table", {}},
@@ -83,7 +83,7 @@ TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
         ASSERT_NE(table["Nutanix_Proxy"], nullptr);
         expect_proxy_record(*table["Nutanix_Proxy"]);
         for (const auto& [name, record] : kept) {
-            EXPECT_EQ(table[name], record) << name;  // the very same record, untouched
+            EXPECT_EQ(table[name], record) << name; // the very same record, untouched
             EXPECT_EQ(record->options.size(), 1U) << name;
         }
     }
@@ -94,7 +94,7 @@ TEST_F(Plugin_Test, ProbeReplacesAnExistingProxyRecordWithoutMergingIt)
     Table table;
     auto old_record = make_record("Nutanix_Proxy", "stale");
     old_record->uuid = "1b4e28ba-2fa1-11d2-883f-0016d3cca427";
-    old_record->options["is_proxy"] = json_spirit::Value("yes");  // a string, not a boolean
+    old_record->options["is_proxy"] = json_spirit::Value("yes"); // a string, not a boolean
     old_record->logon_options["admin"]["user"] = json_spirit::Value("root");
     table["Nutanix_Proxy"] = old_record;
 
@@ -149,13 +149,13 @@ TEST_F(Plugin_Test, ProbeMakesTheRecordAndItsCountInOneAllocation)
     Table empty;
     const alloc_hooks::Scope insert;
     ASSERT_EQ(handler_->probe_instances(empty), 0);
-    EXPECT_EQ(insert.since().allocations(), 3);  // plus the table's node
+    EXPECT_EQ(insert.since().allocations(), 3); // plus the table's node
 }
 
 TEST_F(Plugin_Test, GetStateAnswersEnabledIntoTheCallersString)
 {
     const char* const names[] = {
-        nullptr,  // the name is never read
+        nullptr, // the name is never read
         "Nutanix_Proxy",
         "",
         "no such instance",

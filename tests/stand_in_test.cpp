@@ -31,7 +31,7 @@ TEST(Json_Value, EachConstructorMakesItsOwnKind)
         {"int", Value(-7), json_spirit::int_type},
         {"int64", Value(std::int64_t{1} << 40), json_spirit::int_type},
         {"double", Value(0.5), json_spirit::real_type},
-        {"literal", Value("true"), json_spirit::str_type},  // never a boolean
+        {"literal", Value("true"), json_spirit::str_type}, // never a boolean
         {"empty literal", Value(""), json_spirit::str_type},
         {"std::string", Value(text), json_spirit::str_type},
         {"secure", Value::secure_string("pw"), json_spirit::secure_str_type},
@@ -95,9 +95,9 @@ TEST(Json_Value, CopiesAreDeepAndMovesLeaveNull)
     EXPECT_EQ(original.get_obj().at("list").get_array().size(), 2U);
 
     Value moved = std::move(copy);
-    EXPECT_TRUE(copy.is_null());  // NOLINT(bugprone-use-after-move): moved-from is defined
+    EXPECT_TRUE(copy.is_null()); // NOLINT(bugprone-use-after-move): moved-from is defined
     EXPECT_EQ(moved.get_obj().at("list").get_array().size(), 3U);
-    moved = moved;  // self-assignment keeps the value
+    moved = moved; // self-assignment keeps the value
     EXPECT_EQ(moved.get_obj().size(), 1U);
 
     // Equal content of different kinds is not equal.
@@ -134,7 +134,7 @@ TEST(Instance_Record, DumpThenLoadGivesTheSameRecord)
 
     Object dumped{{"extra", Value(1)}};
     record.dump(dumped);
-    EXPECT_EQ(dumped.at("extra"), Value(1));  // other keys stay
+    EXPECT_EQ(dumped.at("extra"), Value(1)); // other keys stay
     dumped.erase("extra");
     EXPECT_EQ(dumped, full_record());
 }
@@ -144,7 +144,7 @@ TEST(Instance_Record, MalformedLoadThrowsAndLeavesTheRecord)
     struct Case {
         const char* what;
         const char* key;
-        Value value;  // null erases the key
+        Value value; // null erases the key
         const char* message;
     };
     const Case cases[] = {

@@ -73,7 +73,8 @@ void _gobble_Nutanix_Instance_Handler(void* p)
 ///
 /// The build hides every symbol and its export map names this one; the
 /// attribute is what lets the map see it.
-[[gnu::visibility("default")]] Instance_Handler* _make_Nutanix_Instance_Handler(Instance_Handler_Exterminator* gobbler)
+[[gnu::visibility("default")]] Instance_Handler*
+_make_Nutanix_Instance_Handler(Instance_Handler_Exterminator* gobbler)
 {
     if (gobbler != nullptr) {
         *gobbler = &_gobble_Nutanix_Instance_Handler;

@@ -9,11 +9,11 @@
 namespace alloc_hooks {
 
 struct Stats {
-    long news;             ///< successful throwing allocations (new, new[])
-    long nothrow_news;     ///< successful nothrow allocations
-    long deletes;          ///< ordinary releases of non-null pointers (delete, delete[], sized)
-    long nothrow_deletes;  ///< nothrow releases of non-null pointers
-    long failures;         ///< allocations made to fail so far
+    long news;            ///< successful throwing allocations (new, new[])
+    long nothrow_news;    ///< successful nothrow allocations
+    long deletes;         ///< ordinary releases of non-null pointers (delete, delete[], sized)
+    long nothrow_deletes; ///< nothrow releases of non-null pointers
+    long failures;        ///< allocations made to fail so far
 
     long allocations() const noexcept { return news + nothrow_news; }
     long live() const noexcept { return news + nothrow_news - deletes - nothrow_deletes; }

@@ -53,7 +53,7 @@ struct Options {
 // releases them is the plug-in's.
 struct Instance_Report {
     std::string key;
-    nlohmann::json record;  // null for a null record
+    nlohmann::json record; // null for a null record
     std::string state;
     int logon = 0;
 };
@@ -236,7 +236,7 @@ nlohmann::json to_json(const json_spirit::Value& value)
         return array;
     }
     case json_spirit::str_type: return value.get_str();
-    case json_spirit::secure_str_type: return "********";  // never show a secret
+    case json_spirit::secure_str_type: return "********"; // never show a secret
     case json_spirit::bool_type: return value.get_bool();
     case json_spirit::int_type: return value.get_int64();
     case json_spirit::real_type: return value.get_real();
@@ -286,10 +286,8 @@ void print_json(const Report& report)
                              {"logon", entry.logon}});
     }
     const nlohmann::json document = {
-        {"library", report.library},
-        {"factory", report.factory},
-        {"type_name", report.type_name},
-        {"probe_instances", report.probe_status},
+        {"library", report.library},     {"factory", report.factory},
+        {"type_name", report.type_name}, {"probe_instances", report.probe_status},
         {"instances", instances},
     };
     std::printf("%s\n", document.dump(2).c_str());
@@ -308,9 +306,12 @@ void print_text(const Report& report)
         if (record.is_null()) {
             std::printf("  (null record)\n");
         } else {
-            std::printf("  type:           %s\n", record["type"].get_ref<const std::string&>().c_str());
-            std::printf("  name:           %s\n", record["name"].get_ref<const std::string&>().c_str());
-            std::printf("  uuid:           %s\n", record["uuid"].get_ref<const std::string&>().c_str());
+            std::printf("  type:           %s\n",
+                        record["type"].get_ref<const std::string&>().c_str());
+            std::printf("  name:           %s\n",
+                        record["name"].get_ref<const std::string&>().c_str());
+            std::printf("  uuid:           %s\n",
+                        record["uuid"].get_ref<const std::string&>().c_str());
             std::printf("  options:        %s\n", record["options"].dump().c_str());
             std::printf("  logon options:  %s\n", record["logon_options"].dump().c_str());
         }

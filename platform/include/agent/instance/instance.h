@@ -14,11 +14,11 @@ public:
     using options_type = json_spirit::Object;
     using logon_type = std::unordered_map<std::string, json_spirit::Object>;
 
-    std::string type;          ///< the instance type, e.g. the handler's type name
-    std::string name;          ///< the instance name, also its key in the instances table
-    std::string uuid;          ///< an identifier of the instance
-    options_type options;      ///< option name to JSON value
-    logon_type logon_options;  ///< logon key to a JSON object
+    std::string type;         ///< the instance type, e.g. the handler's type name
+    std::string name;         ///< the instance name, also its key in the instances table
+    std::string uuid;         ///< an identifier of the instance
+    options_type options;     ///< option name to JSON value
+    logon_type logon_options; ///< logon key to a JSON object
 
     /// An empty record: empty strings, no options, no logon options.
     Instance();
