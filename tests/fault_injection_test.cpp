@@ -76,8 +76,8 @@ TEST_F(Fault_Injection_Test, ProbeSurvivesEachAllocationFailingInTurn)
         // A hook that stopped binding would make every probe succeed.
         EXPECT_EQ(failed, c.allocations) << "failures were not injected into the plug-in";
         ASSERT_EQ(table.size(), original.size() + (c.holds_proxy ? 0U : 1U));
-        EXPECT_NE(table["Nutanix_Proxy"], old_proxy);
-        EXPECT_EQ(table["Alpha"], neighbour);
+        EXPECT_NE(table.at("Nutanix_Proxy"), old_proxy);
+        EXPECT_EQ(table.at("Alpha"), neighbour);
     }
 }
 
@@ -115,12 +115,13 @@ TEST(Factory_Fault, ThrowingBaseConstructorReleasesTheStorageAndLeavesErrnoAlone
     errno = EDOM;
     agent_testing::fail_next_handler_construction();
 
+    std::string message = "no exception reached the caller";
     try {
         factory(&gobbler);
-        FAIL() << "the base constructor's exception did not reach the caller";
     } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "handler construction refused");
+        message = error.what();
     }
+    EXPECT_EQ(message, "handler construction refused");
 
     EXPECT_EQ(errno, EDOM);
     EXPECT_NE(gobbler, nullptr);

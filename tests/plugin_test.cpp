@@ -57,7 +57,8 @@ TEST_F(Plugin_Test, FactoryHandsBackHandlerForTypeNutanixAndItsExterminator)
     ASSERT_NE(handler_.get(), nullptr);
     EXPECT_NE(handler_.exterminator(), nullptr);
     EXPECT_EQ(handler_->type_name(), "nutanix");
-    EXPECT_NE(typeid(*handler_.get()), typeid(Instance_Handler));
+    const Instance_Handler& handler = *handler_.get();
+    EXPECT_NE(typeid(handler), typeid(Instance_Handler));
 }
 
 TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
@@ -80,10 +81,10 @@ TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
         }
         EXPECT_EQ(handler_->probe_instances(table), 0);
         ASSERT_EQ(table.size(), c.before.size() + 1);
-        ASSERT_NE(table["Nutanix_Proxy"], nullptr);
-        expect_proxy_record(*table["Nutanix_Proxy"]);
+        ASSERT_NE(table.at("Nutanix_Proxy"), nullptr);
+        expect_proxy_record(*table.at("Nutanix_Proxy"));
         for (const auto& [name, record] : kept) {
-            EXPECT_EQ(table[name], record) << name; // the very same record, untouched
+            EXPECT_EQ(table.at(name), record) << name; // the very same record, untouched
             EXPECT_EQ(record->options.size(), 1U) << name;
         }
     }
@@ -101,8 +102,8 @@ TEST_F(Plugin_Test, ProbeReplacesAnExistingProxyRecordWithoutMergingIt)
     EXPECT_EQ(handler_->probe_instances(table), 0);
 
     ASSERT_EQ(table.size(), 1U);
-    ASSERT_NE(table["Nutanix_Proxy"], old_record);
-    expect_proxy_record(*table["Nutanix_Proxy"]);
+    ASSERT_NE(table.at("Nutanix_Proxy"), old_record);
+    expect_proxy_record(*table.at("Nutanix_Proxy"));
     // Whoever still holds the old record keeps it valid and unchanged.
     EXPECT_EQ(old_record.use_count(), 1);
     EXPECT_EQ(old_record->type, "stale");
@@ -114,13 +115,13 @@ TEST_F(Plugin_Test, EveryProbeBuildsAFreshRecordAndKeepsNoReference)
 {
     Table table;
     ASSERT_EQ(handler_->probe_instances(table), 0);
-    const std::weak_ptr<Instance> first = table["Nutanix_Proxy"];
+    const std::weak_ptr<Instance> first = table.at("Nutanix_Proxy");
     ASSERT_EQ(handler_->probe_instances(table), 0);
 
     ASSERT_EQ(table.size(), 1U);
     EXPECT_TRUE(first.expired()) << "the first record outlived its last holder";
-    EXPECT_EQ(table["Nutanix_Proxy"].use_count(), 1) << "the handler kept a reference";
-    expect_proxy_record(*table["Nutanix_Proxy"]);
+    EXPECT_EQ(table.at("Nutanix_Proxy").use_count(), 1) << "the handler kept a reference";
+    expect_proxy_record(*table.at("Nutanix_Proxy"));
 }
 
 TEST_F(Plugin_Test, ProbeLeavesWhatTheFrameworkConstructorGaveUuidAndLogonOptions)
@@ -133,8 +134,8 @@ TEST_F(Plugin_Test, ProbeLeavesWhatTheFrameworkConstructorGaveUuidAndLogonOption
     agent_testing::clear_instance_seed();
 
     ASSERT_EQ(status, 0);
-    EXPECT_EQ(table["Nutanix_Proxy"]->uuid, "00000000-0000-4000-8000-000000000042");
-    EXPECT_EQ(table["Nutanix_Proxy"]->logon_options, logon);
+    EXPECT_EQ(table.at("Nutanix_Proxy")->uuid, "00000000-0000-4000-8000-000000000042");
+    EXPECT_EQ(table.at("Nutanix_Proxy")->logon_options, logon);
 }
 
 TEST_F(Plugin_Test, ProbeMakesTheRecordAndItsCountInOneAllocation)
@@ -175,7 +176,8 @@ TEST_F(Plugin_Test, LogonAnswersZeroWithoutReadingItsArguments)
     EXPECT_EQ(handler_->logon(nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(handler_->logon("Nutanix_Proxy", "admin", "secret", &options), 0);
     // Pointers that fault if followed: logon must not touch them.
-    const auto* poison = reinterpret_cast<const char*>(alignof(max_align_t));
+    const auto* poison =
+        reinterpret_cast<const char*>(alignof(max_align_t)); // NOLINT(performance-no-int-to-ptr)
     EXPECT_EQ(handler_->logon(poison, poison, poison,
                               reinterpret_cast<const json_spirit::Object*>(poison)),
               0);
@@ -227,8 +229,8 @@ TEST(Plugin_Factory, TwoCallsGiveDistinctHandlersWithTheSameAnswers)
     ASSERT_EQ(second->probe_instances(b), 0);
     ASSERT_EQ(a.size(), 1U);
     ASSERT_EQ(b.size(), 1U);
-    EXPECT_NE(a["Nutanix_Proxy"], b["Nutanix_Proxy"]);
-    EXPECT_EQ(a["Nutanix_Proxy"]->options, b["Nutanix_Proxy"]->options);
+    EXPECT_NE(a.at("Nutanix_Proxy"), b.at("Nutanix_Proxy"));
+    EXPECT_EQ(a.at("Nutanix_Proxy")->options, b.at("Nutanix_Proxy")->options);
 }
 
 TEST(Plugin_Factory, SuccessLeavesErrnoAlone)

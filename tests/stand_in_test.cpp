@@ -95,9 +95,11 @@ TEST(Json_Value, CopiesAreDeepAndMovesLeaveNull)
     EXPECT_EQ(original.get_obj().at("list").get_array().size(), 2U);
 
     Value moved = std::move(copy);
-    EXPECT_TRUE(copy.is_null()); // NOLINT(bugprone-use-after-move): moved-from is defined
+    // A moved-from value is defined to be null.
+    EXPECT_TRUE(copy.is_null()); // NOLINT(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
     EXPECT_EQ(moved.get_obj().at("list").get_array().size(), 3U);
-    moved = moved; // self-assignment keeps the value
+    const Value& same = moved;
+    moved = same; // self-assignment keeps the value
     EXPECT_EQ(moved.get_obj().size(), 1U);
 
     // Equal content of different kinds is not equal.

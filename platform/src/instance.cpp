@@ -41,6 +41,20 @@ Instance::~Instance()
     ++agent_testing::detail::framework_state().instances_destroyed;
 }
 
+Instance::Instance(const Instance& other)
+    : type(other.type), name(other.name), uuid(other.uuid), options(other.options),
+      logon_options(other.logon_options)
+{
+    ++agent_testing::detail::framework_state().instances_constructed;
+}
+
+Instance::Instance(Instance&& other) noexcept
+    : type(std::move(other.type)), name(std::move(other.name)), uuid(std::move(other.uuid)),
+      options(std::move(other.options)), logon_options(std::move(other.logon_options))
+{
+    ++agent_testing::detail::framework_state().instances_constructed;
+}
+
 void Instance::load(const Object& object)
 {
     std::string new_type = require(object, "type", json_spirit::str_type).get_str();
@@ -72,9 +86,9 @@ void Instance::dump(Object& object) const
     for (const auto& [key, value] : logon_options) {
         logon.emplace(key, value);
     }
-    object["type"] = type;
-    object["name"] = name;
-    object["uuid"] = uuid;
-    object["options"] = options;
-    object["logon_options"] = std::move(logon);
+    object["type"] = Value(type);
+    object["name"] = Value(name);
+    object["uuid"] = Value(uuid);
+    object["options"] = Value(options);
+    object["logon_options"] = Value(std::move(logon));
 }

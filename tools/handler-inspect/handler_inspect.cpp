@@ -11,6 +11,7 @@
 #include <elf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,11 +72,7 @@ std::string last_dl_error()
 {
     const char* text = dlerror();
     std::string line = text == nullptr ? "unknown error" : text;
-    for (char& c : line) {
-        if (c == '\n') {
-            c = ' ';
-        }
-    }
+    std::replace(line.begin(), line.end(), '\n', ' ');
     return line;
 }
 
@@ -267,10 +264,10 @@ Report inspect(const Options& options)
     Instance_Handler::instances_type table;
     report.probe_status = ask("probe_instances", [&] { return handler->probe_instances(table); });
     for (const auto& [key, record] : table) {
+        const char* name = key.c_str(); // structured bindings cannot be captured in C++17
         Instance_Report entry{key, record ? to_json(*record) : nlohmann::json(nullptr), {}, 0};
-        ask("get_state", [&] { return &handler->get_state(key.c_str(), entry.state); });
-        entry.logon =
-            ask("logon", [&] { return handler->logon(key.c_str(), nullptr, nullptr, nullptr); });
+        ask("get_state", [&] { return &handler->get_state(name, entry.state); });
+        entry.logon = ask("logon", [&] { return handler->logon(name, nullptr, nullptr, nullptr); });
         report.instances.push_back(std::move(entry));
     }
     return report;

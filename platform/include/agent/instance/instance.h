@@ -23,6 +23,10 @@ public:
     /// An empty record: empty strings, no options, no logon options.
     Instance();
     ~Instance();
+    Instance(const Instance& other);
+    Instance(Instance&& other) noexcept;
+    Instance& operator=(const Instance& other) = default;
+    Instance& operator=(Instance&& other) noexcept = default;
 
     /// Replaces the record with the one `object` describes (see dump()).
     /// Throws std::invalid_argument naming the field when one is missing or of
