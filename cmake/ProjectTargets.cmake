@@ -11,8 +11,19 @@ set(PROJECT_HARDENING_COMPILE_OPTIONS
     $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
 set(PROJECT_HARDENING_LINK_OPTIONS -Wl,-z,relro -Wl,-z,now)
 
-# project_target(TARGET): warnings (errors under PROJECT_WERROR) and hardening.
+set(PROJECT_SANITIZERS "" CACHE STRING
+    "Sanitizers for the project's own targets: empty, address,undefined or thread")
+
+# project_target(TARGET [UNSANITIZED]): warnings (errors under PROJECT_WERROR),
+# hardening, and the sanitizers of PROJECT_SANITIZERS unless UNSANITIZED.
 function(project_target target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "UNSANITIZED" "" "")
+    if(PROJECT_SANITIZERS AND NOT arg_UNSANITIZED)
+        # Every report is fatal, UBSan's included.
+        target_compile_options(${target} PRIVATE
+            -fsanitize=${PROJECT_SANITIZERS} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+        target_link_options(${target} PRIVATE -fsanitize=${PROJECT_SANITIZERS})
+    endif()
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
         -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual -Wformat=2

@@ -12,7 +12,6 @@
 #include "agent/instance/instance_handler.h"
 #include "agent/testing/framework_hooks.h"
 #include "json_spirit/json_spirit_value.h"
-#include "support/alloc_hooks.h"
 #include "support/plugin_library.h"
 
 namespace {
@@ -138,21 +137,6 @@ TEST_F(Plugin_Test, ProbeLeavesWhatTheFrameworkConstructorGaveUuidAndLogonOption
     EXPECT_EQ(table.at("Nutanix_Proxy")->logon_options, logon);
 }
 
-TEST_F(Plugin_Test, ProbeMakesTheRecordAndItsCountInOneAllocation)
-{
-    Table table;
-    table["Nutanix_Proxy"] = make_record("Nutanix_Proxy", "old");
-    const alloc_hooks::Scope replace;
-    ASSERT_EQ(handler_->probe_instances(table), 0);
-    // The joint record-and-count block and the option's map node.
-    EXPECT_EQ(replace.since().allocations(), 2);
-
-    Table empty;
-    const alloc_hooks::Scope insert;
-    ASSERT_EQ(handler_->probe_instances(empty), 0);
-    EXPECT_EQ(insert.since().allocations(), 3); // plus the table's node
-}
-
 TEST_F(Plugin_Test, GetStateAnswersEnabledIntoTheCallersString)
 {
     const char* const names[] = {
@@ -240,39 +224,6 @@ TEST(Plugin_Factory, SuccessLeavesErrnoAlone)
     const Handler handler(library.factory());
     EXPECT_NE(handler.get(), nullptr);
     EXPECT_EQ(errno, EDOM);
-}
-
-TEST(Plugin_Exterminator, IgnoresNull)
-{
-    const Plugin_Library library(PLUGIN_PATH);
-    Instance_Handler_Exterminator gobbler = nullptr;
-    const Handler handler(library.factory());
-    gobbler = handler.exterminator();
-    const auto before_framework = agent_testing::framework_counters();
-    const alloc_hooks::Scope scope;
-    gobbler(nullptr);
-    EXPECT_EQ(scope.since().deletes, 0);
-    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
-              before_framework.handlers_destroyed);
-}
-
-TEST(Plugin_Exterminator, RunsTheDestructorsAndReleasesWithOrdinaryDelete)
-{
-    const Plugin_Library library(PLUGIN_PATH);
-    Instance_Handler_Exterminator gobbler = nullptr;
-    Instance_Handler* handler = library.factory()(&gobbler);
-    ASSERT_NE(handler, nullptr);
-    EXPECT_EQ(alloc_hooks::last_nothrow_new(), handler) << "the factory must allocate nothrow";
-
-    const auto before = agent_testing::framework_counters();
-    const alloc_hooks::Scope scope;
-    gobbler(handler);
-
-    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
-              before.handlers_destroyed + 1);
-    EXPECT_EQ(scope.since().deletes, 1);
-    EXPECT_EQ(scope.since().nothrow_deletes, 0);
-    EXPECT_EQ(alloc_hooks::last_delete(), handler);
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 
 #include "agent/instance/instance.h"
 #include "json_spirit/json_spirit_value.h"
-#include "support/alloc_hooks.h"
 
 namespace {
 
@@ -106,14 +105,6 @@ TEST(Json_Value, CopiesAreDeepAndMovesLeaveNull)
     EXPECT_NE(Value("pw"), Value::secure_string("pw"));
     EXPECT_NE(Value(1), Value(1.0));
     EXPECT_NE(Value(0), Value(false));
-}
-
-TEST(Json_Value, ABooleanAllocatesNothing)
-{
-    const alloc_hooks::Scope scope;
-    Value value(true);
-    value = Value(false);
-    EXPECT_EQ(scope.since().allocations(), 0);
 }
 
 Object full_record()

@@ -1,5 +1,8 @@
-// Failures inside the plug-in: every allocation it makes is failed in turn,
-// and the framework's base constructor is made to throw.
+// What the plug-in allocates and releases, seen through a replaced operator
+// new: the counts, the forms of new and delete it uses, and its behaviour
+// when each allocation fails in turn or the framework's base constructor
+// throws. A sanitizer build builds this host without the sanitizer, since the
+// sanitizer's allocator would replace the hook.
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -10,6 +13,7 @@
 
 #include "agent/instance/instance_handler.h"
 #include "agent/testing/framework_hooks.h"
+#include "json_spirit/json_spirit_value.h"
 #include "support/alloc_hooks.h"
 #include "support/plugin_library.h"
 
@@ -19,7 +23,7 @@ using test_support::Handler;
 using test_support::Plugin_Library;
 using Table = Instance_Handler::instances_type;
 
-class Fault_Injection_Test : public ::testing::Test {
+class Allocation_Test : public ::testing::Test {
 protected:
     void TearDown() override { alloc_hooks::disarm(); }
 
@@ -27,7 +31,31 @@ protected:
     Handler handler_{library_.factory()};
 };
 
-TEST_F(Fault_Injection_Test, ProbeSurvivesEachAllocationFailingInTurn)
+TEST_F(Allocation_Test, ProbeMakesTheRecordAndItsCountInOneAllocation)
+{
+    Table table{{"Nutanix_Proxy", std::make_shared<Instance>()}};
+    const alloc_hooks::Scope replace;
+    ASSERT_EQ(handler_->probe_instances(table), 0);
+    // The joint record-and-count block and the option's map node.
+    EXPECT_EQ(replace.since().allocations(), 2);
+
+    Table empty;
+    const alloc_hooks::Scope insert;
+    ASSERT_EQ(handler_->probe_instances(empty), 0);
+    EXPECT_EQ(insert.since().allocations(), 3); // plus the table's node
+}
+
+TEST_F(Allocation_Test, GetStateAndLogonAllocateNothing)
+{
+    std::string state;
+    state.reserve(32);
+    const alloc_hooks::Scope scope;
+    handler_->get_state("Nutanix_Proxy", state);
+    handler_->logon("Nutanix_Proxy", nullptr, nullptr, nullptr);
+    EXPECT_EQ(scope.since().allocations(), 0);
+}
+
+TEST_F(Allocation_Test, ProbeSurvivesEachAllocationFailingInTurn)
 {
     struct Case {
         const char* what;
@@ -133,6 +161,44 @@ TEST(Factory_Fault, ThrowingBaseConstructorReleasesTheStorageAndLeavesErrnoAlone
 
     const Handler after(factory); // the next construction succeeds again
     EXPECT_NE(after.get(), nullptr);
+}
+
+TEST(Exterminator_Release, IgnoresNull)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    const Handler handler(library.factory());
+    const auto before = agent_testing::framework_counters();
+    const alloc_hooks::Scope scope;
+    handler.exterminator()(nullptr);
+    EXPECT_EQ(scope.since().deletes, 0);
+    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed, before.handlers_destroyed);
+}
+
+TEST(Exterminator_Release, RunsTheDestructorsAndReleasesWithOrdinaryDelete)
+{
+    const Plugin_Library library(PLUGIN_PATH);
+    Instance_Handler_Exterminator gobbler = nullptr;
+    Instance_Handler* handler = library.factory()(&gobbler);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(alloc_hooks::last_nothrow_new(), handler) << "the factory must allocate nothrow";
+
+    const auto before = agent_testing::framework_counters();
+    const alloc_hooks::Scope scope;
+    gobbler(handler);
+
+    EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
+              before.handlers_destroyed + 1);
+    EXPECT_EQ(scope.since().deletes, 1);
+    EXPECT_EQ(scope.since().nothrow_deletes, 0);
+    EXPECT_EQ(alloc_hooks::last_delete(), handler);
+}
+
+TEST(Json_Value_Allocation, ABooleanAllocatesNothing)
+{
+    const alloc_hooks::Scope scope;
+    json_spirit::Value value(true);
+    value = json_spirit::Value(false);
+    EXPECT_EQ(scope.since().allocations(), 0);
 }
 
 } // namespace
