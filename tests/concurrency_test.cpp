@@ -27,6 +27,7 @@ TEST(Plugin_Concurrency, ThreadsShareOneHandlerWithTheirOwnTablesAndStrings)
     std::atomic<bool> go{false};
 
     std::vector<std::thread> threads;
+    threads.reserve(thread_count);
     for (int t = 0; t < thread_count; ++t) {
         threads.emplace_back([&] {
             while (!go) {
@@ -60,6 +61,7 @@ TEST(Plugin_Concurrency, FactoriesOnSeveralThreadsMakeIndependentHandlers)
     std::atomic<int> wrong{0};
 
     std::vector<std::thread> threads;
+    threads.reserve(thread_count);
     for (int t = 0; t < thread_count; ++t) {
         threads.emplace_back([&] {
             for (int round = 0; round < rounds; ++round) {
