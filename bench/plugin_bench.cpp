@@ -15,10 +15,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -243,9 +245,9 @@ int run_benchmarks(int argc, char** argv)
     Instance_Handler_Exterminator gobbler = nullptr;
     plugin_side.handler = plugin_side.factory(&gobbler);
     plugin_side.plugin = true;
-    Inline_Handler baseline;
+    const auto baseline = std::make_unique<Inline_Handler>();
     Side baseline_side;
-    baseline_side.handler = &baseline;
+    baseline_side.handler = baseline.get();
     if (plugin_side.handler == nullptr) {
         std::fprintf(stderr, "plugin_bench: the factory returned no handler\n");
         return 1;
@@ -257,8 +259,14 @@ int run_benchmarks(int argc, char** argv)
             benchmark::RegisterBenchmark(name.c_str(), c.run, *side)->Repetitions(5);
         }
     }
+    // The agent's process has threads, so shared_ptr counts atomically there;
+    // an idle thread makes this process count the same way.
+    std::promise<void> stop;
+    std::thread idle([done = stop.get_future()] { done.wait(); });
     Collecting_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    stop.set_value();
+    idle.join();
     gobbler(plugin_side.handler);
 
     int status = 0;
