@@ -2,28 +2,31 @@
 # libstdc++ symbol versions that the files in `package_binaries` need, read
 # with `package_readelf`.
 
+# raise_to_newest(VARIABLE PREFIX TEXT): raises VARIABLE to the newest
+# version named PREFIX<version> in TEXT.
+function(raise_to_newest variable prefix text)
+    string(REPLACE "." "\\." pattern "${prefix}")
+    string(REGEX MATCHALL "${pattern}[0-9]+(\\.[0-9]+)*" names "${text}")
+    set(newest ${${variable}})
+    foreach(name IN LISTS names)
+        string(REPLACE "${prefix}" "" version ${name})
+        if(version VERSION_GREATER newest)
+            set(newest ${version})
+        endif()
+    endforeach()
+    set(${variable} ${newest} PARENT_SCOPE)
+endfunction()
+
 set(glibc_minimum 2.17)
-set(glibcxx_minimum 21)
+set(glibcxx_minimum 21)  # N of GLIBCXX_3.4.N
 foreach(binary IN LISTS package_binaries)
     execute_process(COMMAND ${package_readelf} -V -W ${binary}
         OUTPUT_VARIABLE versions RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
         message(FATAL_ERROR "cannot read the symbol versions of ${binary}")
     endif()
-    string(REGEX MATCHALL "GLIBC_[0-9]+\\.[0-9]+" glibc "${versions}")
-    foreach(version IN LISTS glibc)
-        string(REPLACE "GLIBC_" "" version ${version})
-        if(version VERSION_GREATER glibc_minimum)
-            set(glibc_minimum ${version})
-        endif()
-    endforeach()
-    string(REGEX MATCHALL "GLIBCXX_3\\.4\\.[0-9]+" glibcxx "${versions}")
-    foreach(version IN LISTS glibcxx)
-        string(REPLACE "GLIBCXX_3.4." "" version ${version})
-        if(version GREATER glibcxx_minimum)
-            set(glibcxx_minimum ${version})
-        endif()
-    endforeach()
+    raise_to_newest(glibc_minimum "GLIBC_" "${versions}")
+    raise_to_newest(glibcxx_minimum "GLIBCXX_3.4." "${versions}")
 endforeach()
 
 # The GCC release that introduced each GLIBCXX_3.4.N, as Debian's libstdc++6
