@@ -26,6 +26,7 @@ TEST(Json_Value, EachConstructorMakesItsOwnKind)
     };
     const Case cases[] = {
         {"default", Value(), json_spirit::null_type},
+        {"nullptr", Value(nullptr), json_spirit::null_type}, // not a null string
         {"bool", Value(true), json_spirit::bool_type},
         {"int", Value(-7), json_spirit::int_type},
         {"int64", Value(std::int64_t{1} << 40), json_spirit::int_type},
@@ -72,13 +73,16 @@ TEST(Json_Value, AccessorsReturnContentAndNameBothKindsOnMismatch)
          "json_spirit::Value: expected array, but the value holds bool"},
         {"int64 too big for int", [] { (void)Value(std::int64_t{1} << 40).get_int(); },
          "json_spirit::Value: 1099511627776 does not fit in an int"},
+        {"null C string", [] { (void)Value(static_cast<const char*>(nullptr)); },
+         "json_spirit::Value: a null pointer is not a string"}, // would crash std::string
+
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         try {
             c.read();
             ADD_FAILURE() << "no exception";
-        } catch (const std::runtime_error& error) {
+        } catch (const std::exception& error) {
             EXPECT_STREQ(error.what(), c.message);
         }
     }

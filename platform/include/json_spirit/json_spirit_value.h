@@ -11,6 +11,7 @@
 #ifndef JSON_SPIRIT_VALUE_H
 #define JSON_SPIRIT_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -64,8 +65,11 @@ public:
     explicit Value(int value) noexcept : data_(std::in_place_index<int_type>, value) {}
     explicit Value(std::int64_t value) noexcept : data_(std::in_place_index<int_type>, value) {}
     explicit Value(double value) noexcept : data_(std::in_place_index<real_type>, value) {}
-    /// A string. A literal picks this overload, never the boolean one.
-    explicit Value(const char* value) : data_(std::in_place_index<str_type>, value) {}
+    /// A string. A literal picks this overload, never the boolean one; a null
+    /// pointer throws std::invalid_argument.
+    explicit Value(const char* value) : data_(std::in_place_index<str_type>, checked(value)) {}
+    /// A null value, so that Value(nullptr) is not a null string.
+    explicit Value(std::nullptr_t) noexcept {}
     // cppcheck-suppress passedByValue ; a sink: the string is moved in
     explicit Value(std::string value) noexcept
         : data_(std::in_place_index<str_type>, std::move(value))
@@ -127,6 +131,14 @@ private:
     // Alternatives stand in Value_type order, so the index is the kind.
     using Data = std::variant<std::unique_ptr<Object>, std::unique_ptr<Array>, std::string, Secret,
                               bool, std::int64_t, double, std::monostate>;
+
+    static const char* checked(const char* text)
+    {
+        if (text == nullptr) {
+            throw std::invalid_argument("json_spirit::Value: a null pointer is not a string");
+        }
+        return text;
+    }
 
     // NOLINTNEXTLINE(bugprone-exception-escape): constructing std::monostate cannot throw
     void reset() noexcept { data_.emplace<null_type>(); }
