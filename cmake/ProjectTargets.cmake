@@ -14,6 +14,17 @@ set(PROJECT_HARDENING_LINK_OPTIONS -Wl,-z,relro -Wl,-z,now)
 set(PROJECT_SANITIZERS "" CACHE STRING
     "Sanitizers for the project's own targets: empty, address,undefined or thread")
 
+# project_add_with_twin(ADD_FUNCTION NAME): calls ADD_FUNCTION(NAME) and, in
+# a sanitizer build, ADD_FUNCTION(NAME_unsanitized UNSANITIZED) as well: the
+# allocation tests replace operator new, which a sanitizer's allocator would
+# displace, so they run against unsanitized twins.
+function(project_add_with_twin add_function name)
+    cmake_language(CALL ${add_function} ${name})
+    if(PROJECT_SANITIZERS)
+        cmake_language(CALL ${add_function} ${name}_unsanitized UNSANITIZED)
+    endif()
+endfunction()
+
 # project_target(TARGET [UNSANITIZED]): warnings (errors under PROJECT_WERROR),
 # hardening, and the sanitizers of PROJECT_SANITIZERS unless UNSANITIZED.
 function(project_target target)
