@@ -27,6 +27,7 @@
 
 #include "agent/instance/instance.h"
 #include "agent/instance/instance_handler.h"
+#include "baseline_handler.h"
 #include "json_spirit/json_spirit_value.h"
 #include "support/alloc_hooks.h"
 #include "support/plugin_library.h"
@@ -35,48 +36,12 @@ namespace {
 
 using Table = Instance_Handler::instances_type;
 
-// The plug-in's probe, step by step, written directly.
-int inline_probe(Table& instances)
-{
-    auto record = std::make_shared<Instance>();
-    record->name = "Nutanix_Proxy";
-    record->type = "nutanix";
-    record->options["is_proxy"] = json_spirit::Value(true);
-    instances["Nutanix_Proxy"] = std::move(record);
-    return 0;
-}
-
-// A handler defined here, with the plug-in's answers.
-class Inline_Handler : public Instance_Handler {
-public:
-    Inline_Handler() : Instance_Handler("nutanix") {}
-    int probe_instances(instances_type& instances) override { return inline_probe(instances); }
-    std::string& get_state(const char* /*name*/, std::string& state) override
-    {
-        state = "enabled";
-        return state;
-    }
-    int logon(const char* /*name*/, const char* /*user*/, const char* /*password*/,
-              const json_spirit::Object* /*options*/) override
-    {
-        return 0;
-    }
-};
-
 // An Instance_Handler* the optimiser cannot see through.
 Instance_Handler* opaque(Instance_Handler* handler)
 {
     benchmark::DoNotOptimize(handler);
     return handler;
 }
-
-Instance_Handler* new_inline_handler()
-{
-    return new (std::nothrow) Inline_Handler();
-}
-// Called through a volatile pointer, so that the handler's dynamic type stays
-// unknown and its delete stays virtual.
-Instance_Handler* (*volatile make_inline_handler)() = &new_inline_handler;
 
 struct Side {
     test_support::Handler_Factory factory = nullptr;
@@ -149,15 +114,10 @@ void factory_and_exterminator(benchmark::State& state, const Side& side)
 {
     const alloc_hooks::Scope scope;
     for ([[maybe_unused]] auto _ : state) {
-        if (side.plugin) {
-            Instance_Handler_Exterminator gobbler = nullptr;
-            Instance_Handler* handler = side.factory(&gobbler);
-            benchmark::DoNotOptimize(handler);
-            gobbler(handler);
-        } else {
-            Instance_Handler* handler = make_inline_handler();
-            delete handler;
-        }
+        Instance_Handler_Exterminator gobbler = nullptr;
+        Instance_Handler* handler = side.factory(&gobbler);
+        benchmark::DoNotOptimize(handler);
+        gobbler(handler);
     }
     report_allocations(state, scope);
 }
@@ -245,9 +205,10 @@ int run_benchmarks(int argc, char** argv)
     Instance_Handler_Exterminator gobbler = nullptr;
     plugin_side.handler = plugin_side.factory(&gobbler);
     plugin_side.plugin = true;
-    const auto baseline = std::make_unique<Inline_Handler>();
+    const auto inline_handler = std::make_unique<baseline::Handler>();
     Side baseline_side;
-    baseline_side.handler = baseline.get();
+    baseline_side.handler = inline_handler.get();
+    baseline_side.factory = &baseline::make_handler;
     if (plugin_side.handler == nullptr) {
         std::fprintf(stderr, "plugin_bench: the factory returned no handler\n");
         return 1;

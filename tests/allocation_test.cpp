@@ -169,8 +169,12 @@ TEST(Exterminator_Release, IgnoresNull)
     const Handler handler(library.factory());
     const auto before = agent_testing::framework_counters();
     const alloc_hooks::Scope scope;
+    errno = EDOM;
     handler.exterminator()(nullptr);
-    EXPECT_EQ(scope.since().deletes, 0);
+    EXPECT_EQ(errno, EDOM);
+    // Not even a release of null: the exterminator returns at once.
+    EXPECT_EQ(scope.since().deletes + scope.since().nothrow_deletes + scope.since().null_deletes,
+              0);
     EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed, before.handlers_destroyed);
 }
 
@@ -181,11 +185,15 @@ TEST(Exterminator_Release, RunsTheDestructorsAndReleasesWithOrdinaryDelete)
     Instance_Handler* handler = library.factory()(&gobbler);
     ASSERT_NE(handler, nullptr);
     EXPECT_EQ(alloc_hooks::last_nothrow_new(), handler) << "the factory must allocate nothrow";
+    // The handler has no data of its own: exactly the base's storage.
+    EXPECT_EQ(alloc_hooks::last_nothrow_new_size(), sizeof(Instance_Handler));
 
     const auto before = agent_testing::framework_counters();
     const alloc_hooks::Scope scope;
+    errno = EDOM;
     gobbler(handler);
 
+    EXPECT_EQ(errno, EDOM) << "destroying a handler changed errno";
     EXPECT_EQ(agent_testing::framework_counters().handlers_destroyed,
               before.handlers_destroyed + 1);
     EXPECT_EQ(scope.since().deletes, 1);

@@ -43,30 +43,49 @@ dynamic)
     ! grep -q TEXTREL <<<"$dynamic" || fail "has text relocations"
     ! grep -qE 'NEEDED.*agent_instance' <<<"$dynamic" ||
         fail "links the framework instead of taking it from the process"
+    # Only the runtimes it uses (--as-needed), and no SONAME: nothing links it.
+    needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | grep -v '^ld-linux' | tr '\n' ' ')
+    [ "$needed" = "libstdc++.so.6 libgcc_s.so.1 libc.so.6 " ] || fail "needs: $needed"
+    ! grep -q SONAME <<<"$dynamic" || fail "has a SONAME, as a library to link against would"
     "$readelf" -l -W "$lib" | grep -q GNU_RELRO || fail "no RELRO segment"
     "$readelf" -l -W "$lib" | grep -A1 GNU_STACK | grep -qE 'RW +0x' || fail "executable stack"
     ;;
 initialisers)
-    # Each entry of the init array must be the runtime's own: crtbegin's
-    # frame_dummy and, on aarch64, libgcc's probe for LSE atomics. Anything
-    # else is an initialiser of the library's own.
-    read -r start size < <("$readelf" -S -W "$lib" | sed 's/^ *\[ *[0-9]*\]//' |
-        awk '$1 == ".init_array" {print $3, $5}')
-    [ -n "${start:-}" ] || fail "no .init_array section to check"
-    count=0
-    while read -r offset target; do
-        (( 16#$offset >= 16#$start && 16#$offset < 16#$start + 16#$size )) || continue
-        name=$("$nm" "$lib" | awk -v a="$(printf '%016x' $((16#$target)))" '$1 == a {print $3}' | head -n1)
-        case $name in
-        frame_dummy | init_have_lse_atomics) ;;
-        *) fail "init array calls ${name:-unknown code at 0x$target}" ;;
-        esac
-        count=$((count + 1))
-    done < <("$readelf" -r -W "$lib" | awk '$3 ~ /_RELATIVE$/ {print $1, $4}')
-    [ "$count" -eq $((16#$size / 8)) ] || fail "$count of $((16#$size / 8)) init entries identified"
-    ! "$nm" "$lib" | grep -qE '_GLOBAL__sub_[ID]_' || fail "has static constructors or destructors"
+    # Each entry of the init and fini arrays must be the runtime's own:
+    # crtbegin's frame_dummy and __do_global_dtors_aux and, on aarch64,
+    # libgcc's probe for LSE atomics. Anything else is code of the library's
+    # own that runs when it is loaded or unloaded.
+    relocations=$("$readelf" -r -W "$lib" | awk '$3 ~ /_RELATIVE$/ {print $1, $4}')
+    symbols=$("$nm" "$lib")
+    for array in .init_array .fini_array; do
+        read -r start size < <("$readelf" -S -W "$lib" | sed 's/^ *\[ *[0-9]*\]//' |
+            awk -v s="$array" '$1 == s {print $3, $5}')
+        [ -n "${start:-}" ] || fail "no $array section to check"
+        count=0
+        while read -r offset target; do
+            (( 16#$offset >= 16#$start && 16#$offset < 16#$start + 16#$size )) || continue
+            name=$(awk -v a="$(printf '%016x' $((16#$target)))" '$1 == a {print $3}' <<<"$symbols" | head -n1)
+            case $name in
+            frame_dummy | init_have_lse_atomics | __do_global_dtors_aux) ;;
+            *) fail "$array calls ${name:-unknown code at 0x$target}" ;;
+            esac
+            count=$((count + 1))
+        done <<<"$relocations"
+        [ "$count" -eq $((16#$size / 8)) ] || fail "$count of $((16#$size / 8)) $array entries identified"
+    done
+    ! grep -qE '_GLOBAL__sub_[ID]_' <<<"$symbols" || fail "has static constructors or destructors"
     ! "$readelf" -S -W "$lib" | grep -qE '\.ctors|\.dtors|\.preinit_array' ||
         fail "has .ctors, .dtors or .preinit_array"
+    ;;
+globals)
+    # The library keeps no mutable state: nothing of its own in .data, .bss or
+    # .tbss, only the runtime's bookkeeping.
+    sections=$("$readelf" -S -W "$lib" | sed 's/^ *\[ *\([0-9]*\)\]/\1/' |
+        awk '$2 == ".data" || $2 == ".bss" || $2 == ".tbss" || $2 == ".tdata" {print $1}')
+    own=$("$readelf" -s -W "$lib" | awk -v list=" $(echo $sections) " '
+        $4 == "OBJECT" || $4 == "TLS" { if (index(list, " " $7 " ")) print $8 }' |
+        grep -vxE '__dso_handle|DW\.ref\.__gxx_personality_v0|completed\.0|__TMC_END__' || true)
+    [ -z "$own" ] || fail "mutable data of the library's own:"$'\n'"$own"
     ;;
 machine)
     # ARGS: the machine readelf must name, e.g. AArch64.

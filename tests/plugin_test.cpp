@@ -1,6 +1,9 @@
 // The plug-in as the agent sees it: loaded with dlopen, reached through its
 // factory, and spoken to only through Instance_Handler.
+#include <dlfcn.h>
+
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,20 +29,29 @@ protected:
     Handler handler_{library_.factory()};
 };
 
-// The record a probe must produce, field by field.
+// The record a probe must produce, field by field: what the framework's
+// constructor gives, with the name, the type and "is_proxy" set.
 void expect_proxy_record(const Instance& record)
 {
     EXPECT_EQ(record.type, "nutanix");
     EXPECT_EQ(record.name, "Nutanix_Proxy");
-    ASSERT_EQ(record.options.size(), 1U);
     const auto it = record.options.find("is_proxy");
     ASSERT_NE(it, record.options.end());
     ASSERT_EQ(it->second.type(), json_spirit::bool_type);
     EXPECT_TRUE(it->second.get_bool());
-    // uuid and logon options are whatever the framework's constructor gives.
     const Instance fresh;
+    auto options = fresh.options;
+    options["is_proxy"] = json_spirit::Value(true);
+    EXPECT_EQ(record.options, options);
     EXPECT_EQ(record.uuid, fresh.uuid);
     EXPECT_EQ(record.logon_options, fresh.logon_options);
+}
+
+// The shared object that holds `address`.
+std::string object_holding(const void* address)
+{
+    Dl_info info{};
+    return dladdr(address, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : "";
 }
 
 std::shared_ptr<Instance> make_record(const std::string& name, const std::string& type)
@@ -55,9 +67,13 @@ TEST_F(Plugin_Test, FactoryHandsBackHandlerForTypeNutanixAndItsExterminator)
 {
     ASSERT_NE(handler_.get(), nullptr);
     EXPECT_NE(handler_.exterminator(), nullptr);
-    EXPECT_EQ(handler_->type_name(), "nutanix");
+    EXPECT_STREQ(handler_->type_name(), "nutanix");
+    // The base may keep the pointer for as long as the library is loaded: it
+    // must be the library's own constant, not a temporary or a copy.
+    EXPECT_EQ(object_holding(handler_->type_name()), PLUGIN_PATH);
     const Instance_Handler& handler = *handler_.get();
-    EXPECT_NE(typeid(handler), typeid(Instance_Handler));
+    EXPECT_NE(std::strstr(typeid(handler).name(), "24Nutanix_Instance_Handler"), nullptr)
+        << typeid(handler).name();
 }
 
 TEST_F(Plugin_Test, ProbeFillsTableWithTheProxyAndKeepsOtherEntries)
@@ -123,30 +139,53 @@ TEST_F(Plugin_Test, EveryProbeBuildsAFreshRecordAndKeepsNoReference)
     expect_proxy_record(*table.at("Nutanix_Proxy"));
 }
 
-TEST_F(Plugin_Test, ProbeLeavesWhatTheFrameworkConstructorGaveUuidAndLogonOptions)
+TEST_F(Plugin_Test, ProbeKeepsWhatTheFrameworkConstructorGaveAndReplacesIsProxy)
 {
+    using json_spirit::Object;
+    using json_spirit::Value;
     Instance::logon_type logon;
-    logon["prism"]["user"] = json_spirit::Value("admin");
-    agent_testing::set_instance_seed("00000000-0000-4000-8000-000000000042", logon);
-    Table table;
-    const int status = handler_->probe_instances(table);
-    agent_testing::clear_instance_seed();
+    logon["prism"]["user"] = Value("admin");
+    struct Case {
+        const char* what;
+        Object options; // what the framework's Instance() starts with
+    };
+    const Case cases[] = {
+        {"no options", {}},
+        {"other options", {{"port", Value(9440)}, {"zone", Value("a")}}},
+        {"is_proxy false", {{"is_proxy", Value(false)}}},
+        {"is_proxy a string", {{"is_proxy", Value("no")}, {"port", Value(9440)}}},
+        {"is_proxy an object", {{"is_proxy", Value(Object{{"v", Value(true)}})}}}, // not merged
+        {"is_proxy null", {{"is_proxy", Value()}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        agent_testing::set_instance_seed("00000000-0000-4000-8000-000000000042", c.options, logon);
+        Table table;
+        const int status = handler_->probe_instances(table);
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(table.size(), 1U);
+        expect_proxy_record(*table.at("Nutanix_Proxy"));
+        EXPECT_EQ(table.at("Nutanix_Proxy")->uuid, "00000000-0000-4000-8000-000000000042");
+        EXPECT_EQ(table.at("Nutanix_Proxy")->logon_options, logon);
+        agent_testing::clear_instance_seed();
+    }
+}
 
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(table.at("Nutanix_Proxy")->uuid, "00000000-0000-4000-8000-000000000042");
-    EXPECT_EQ(table.at("Nutanix_Proxy")->logon_options, logon);
+// A pointer that faults if followed: the operations must not read it.
+template <class T>
+const T* poison()
+{
+    return reinterpret_cast<const T*>(alignof(max_align_t)); // NOLINT(performance-no-int-to-ptr)
 }
 
 TEST_F(Plugin_Test, GetStateAnswersEnabledIntoTheCallersString)
 {
     const char* const names[] = {
         nullptr, // the name is never read
-        "Nutanix_Proxy",
-        "",
-        "no such instance",
+        poison<char>(), "Nutanix_Proxy", "", "no such instance",
     };
     for (const char* name : names) {
-        SCOPED_TRACE(name == nullptr ? "null" : name);
+        SCOPED_TRACE(name == nullptr ? "null" : name == poison<char>() ? "poison" : name);
         std::string state = "previous text, much longer than the answer itself";
         std::string& answer = handler_->get_state(name, state);
         EXPECT_EQ(&answer, &state);
@@ -159,16 +198,14 @@ TEST_F(Plugin_Test, LogonAnswersZeroWithoutReadingItsArguments)
     const json_spirit::Object options{{"user", json_spirit::Value("admin")}};
     EXPECT_EQ(handler_->logon(nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(handler_->logon("Nutanix_Proxy", "admin", "secret", &options), 0);
-    // Pointers that fault if followed: logon must not touch them.
-    const auto* poison =
-        reinterpret_cast<const char*>(alignof(max_align_t)); // NOLINT(performance-no-int-to-ptr)
-    EXPECT_EQ(handler_->logon(poison, poison, poison,
-                              reinterpret_cast<const json_spirit::Object*>(poison)),
+    EXPECT_EQ(handler_->logon(poison<char>(), poison<char>(), poison<char>(),
+                              poison<json_spirit::Object>()),
               0);
 }
 
 TEST_F(Plugin_Test, OtherOperationsAreTheBasesOwn)
 {
+    const auto before = agent_testing::base_calls();
     char program[] = "agent";
     char* argv[] = {program, nullptr};
     EXPECT_EQ(handler_->init(1, argv), 0);
@@ -182,6 +219,23 @@ TEST_F(Plugin_Test, OtherOperationsAreTheBasesOwn)
     EXPECT_EQ(states, (std::map<std::string, std::string>{{"Nutanix_Proxy", "enabled"},
                                                           {"other", "enabled"}}));
     EXPECT_EQ(handler_->fini(), 0);
+
+    // Each call reached the base's own code, and the three the handler
+    // answers itself never did.
+    Table table;
+    std::string state;
+    ASSERT_EQ(handler_->probe_instances(table), 0);
+    handler_->get_state(nullptr, state);
+    ASSERT_EQ(handler_->logon(nullptr, nullptr, nullptr, nullptr), 0);
+    const auto after = agent_testing::base_calls();
+    EXPECT_EQ(after.init - before.init, 1);
+    EXPECT_EQ(after.fini - before.fini, 1);
+    EXPECT_EQ(after.get_states - before.get_states, 1);
+    EXPECT_EQ(after.logoff - before.logoff, 1);
+    EXPECT_EQ(after.update_options - before.update_options, 1);
+    EXPECT_EQ(after.probe_instances - before.probe_instances, 0);
+    EXPECT_EQ(after.get_state - before.get_state, 0);
+    EXPECT_EQ(after.logon - before.logon, 0);
 }
 
 TEST(Plugin_Factory, NullGobblerStillGivesAWorkingHandler)

@@ -42,11 +42,11 @@ public:
         return 0;
     }
 
-    /// Every instance is enabled.
+    /// Every instance is enabled. The assignment returns `state` itself, which
+    /// lets the compiler make it a tail call.
     std::string& get_state(const char* /*name*/, std::string& state) override
     {
-        state = state_answer;
-        return state;
+        return state = state_answer;
     }
 
     /// Every logon succeeds.

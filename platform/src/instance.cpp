@@ -31,6 +31,7 @@ Instance::Instance()
     auto& state = agent_testing::detail::framework_state();
     if (state.seeded) {
         uuid = state.seed_uuid;
+        options = state.seed_options;
         logon_options = state.seed_logon_options;
     }
     ++state.instances_constructed;

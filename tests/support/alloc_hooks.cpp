@@ -10,10 +10,12 @@ std::atomic<long> news{0};
 std::atomic<long> nothrow_news{0};
 std::atomic<long> deletes{0};
 std::atomic<long> nothrow_deletes{0};
+std::atomic<long> null_deletes{0};
 std::atomic<long> failures{0};
 // Allocations left before the armed failure; negative when none is armed.
 std::atomic<long> countdown{-1};
 std::atomic<const void*> last_nothrow_new_block{nullptr};
+std::atomic<std::size_t> last_nothrow_new_bytes{0};
 std::atomic<const void*> last_delete_block{nullptr};
 std::atomic<const void*> last_nothrow_delete_block{nullptr};
 
@@ -55,13 +57,16 @@ void* allocate_nothrow(std::size_t size) noexcept
     if (block != nullptr) {
         ++nothrow_news;
         last_nothrow_new_block = block;
+        last_nothrow_new_bytes = size;
     }
     return block;
 }
 
 void release(void* block) noexcept
 {
-    if (block != nullptr) {
+    if (block == nullptr) {
+        ++null_deletes;
+    } else {
         ++deletes;
         last_delete_block = block;
         std::free(block);
@@ -70,7 +75,9 @@ void release(void* block) noexcept
 
 void release_nothrow(void* block) noexcept
 {
-    if (block != nullptr) {
+    if (block == nullptr) {
+        ++null_deletes;
+    } else {
         ++nothrow_deletes;
         last_nothrow_delete_block = block;
         std::free(block);
@@ -84,8 +91,8 @@ namespace alloc_hooks {
 
 Stats stats() noexcept
 {
-    return {news.load(), nothrow_news.load(), deletes.load(), nothrow_deletes.load(),
-            failures.load()};
+    return {news.load(),         nothrow_news.load(), deletes.load(), nothrow_deletes.load(),
+            null_deletes.load(), failures.load()};
 }
 
 void fail_allocation(long index) noexcept
@@ -101,6 +108,11 @@ void disarm() noexcept
 const void* last_nothrow_new() noexcept
 {
     return last_nothrow_new_block.load();
+}
+
+std::size_t last_nothrow_new_size() noexcept
+{
+    return last_nothrow_new_bytes.load();
 }
 
 const void* last_delete() noexcept

@@ -6,6 +6,8 @@
 #ifndef TESTS_SUPPORT_ALLOC_HOOKS_H
 #define TESTS_SUPPORT_ALLOC_HOOKS_H
 
+#include <cstddef>
+
 namespace alloc_hooks {
 
 struct Stats {
@@ -13,6 +15,7 @@ struct Stats {
     long nothrow_news;    ///< successful nothrow allocations
     long deletes;         ///< ordinary releases of non-null pointers (delete, delete[], sized)
     long nothrow_deletes; ///< nothrow releases of non-null pointers
+    long null_deletes;    ///< releases of null, in any form
     long failures;        ///< allocations made to fail so far
 
     long allocations() const noexcept { return news + nothrow_news; }
@@ -27,8 +30,9 @@ void fail_allocation(long index) noexcept;
 /// Cancels a failure that has not happened yet.
 void disarm() noexcept;
 
-/// The most recent block returned by a nothrow new.
+/// The most recent block returned by a nothrow new, and the size asked for it.
 const void* last_nothrow_new() noexcept;
+std::size_t last_nothrow_new_size() noexcept;
 /// The most recent pointer given to an ordinary delete.
 const void* last_delete() noexcept;
 /// The most recent pointer given to a nothrow delete.
@@ -41,8 +45,11 @@ public:
     Stats since() const noexcept
     {
         const Stats now = stats();
-        return {now.news - start_.news, now.nothrow_news - start_.nothrow_news,
-                now.deletes - start_.deletes, now.nothrow_deletes - start_.nothrow_deletes,
+        return {now.news - start_.news,
+                now.nothrow_news - start_.nothrow_news,
+                now.deletes - start_.deletes,
+                now.nothrow_deletes - start_.nothrow_deletes,
+                now.null_deletes - start_.null_deletes,
                 now.failures - start_.failures};
     }
 

@@ -19,7 +19,8 @@ public:
     /// The instances table: instance name to shared record. The caller owns it.
     using instances_type = std::map<std::string, std::shared_ptr<Instance>>;
 
-    /// `type` names the instance type served; the base keeps a copy.
+    /// `type` names the instance type served. The base keeps the pointer, not
+    /// a copy, so the string must outlive the handler.
     explicit Instance_Handler(const char* type);
     virtual ~Instance_Handler();
 
@@ -49,11 +50,11 @@ public:
     virtual int update_options(const char* name, const char* user, const char* password,
                                json_spirit::Object& options);
 
-    /// The type name given to the constructor.
-    const std::string& type_name() const noexcept { return type_; }
+    /// The type name given to the constructor, the very pointer ("" for null).
+    const char* type_name() const noexcept { return type_; }
 
 private:
-    std::string type_;
+    const char* type_;
 };
 
 /// Destroys an object that a plug-in's factory made, inside that plug-in.
