@@ -27,9 +27,9 @@
 
 #include "agent/instance/instance.h"
 #include "agent/instance/instance_handler.h"
+#include "alloc_hooks.h"
 #include "baseline_handler.h"
 #include "json_spirit/json_spirit_value.h"
-#include "support/alloc_hooks.h"
 #include "support/plugin_library.h"
 
 namespace {

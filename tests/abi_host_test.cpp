@@ -82,7 +82,10 @@ json_spirit::Object seeded_options()
 
 } // namespace
 
-Instance::Instance() : uuid("uuid from the host"), options(seeded_options())
+// A record that starts with every field filled, as an agent's may.
+Instance::Instance()
+    : type("host's type"), name("host's name"), uuid("uuid from the host"),
+      options(seeded_options())
 {
     logon_options["prism"]["user"] = json_spirit::Value("admin");
     ++trace()["Instance()"];

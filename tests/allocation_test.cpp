@@ -13,8 +13,8 @@
 
 #include "agent/instance/instance_handler.h"
 #include "agent/testing/framework_hooks.h"
+#include "alloc_hooks.h"
 #include "json_spirit/json_spirit_value.h"
-#include "support/alloc_hooks.h"
 #include "support/plugin_library.h"
 
 namespace {

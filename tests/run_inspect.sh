@@ -3,7 +3,9 @@
 #   run_inspect.sh STATUS STDOUT_REGEXES STDERR_REGEX -- COMMAND...
 # STDOUT_REGEXES holds extended regexes separated by "@@", each of which some
 # line of stdout must match.
-# A non-zero STATUS also requires stderr to be exactly one line.
+# With STATUS 1 and a STDERR_REGEX, stderr must be exactly one line and stdout
+# empty (a failure prints no partial report); with an empty STDERR_REGEX,
+# stderr must be empty (a --check verdict).
 # With --if-built right after --, a missing COMMAND is a skip (exit 77), not a failure.
 set -euo pipefail
 
@@ -43,8 +45,14 @@ while [ -n "$want_stdout" ]; do
     grep -qE -- "$pattern" "$out" || fail "stdout does not match /$pattern/"
 done
 [ -z "$want_stderr" ] || grep -qE -- "$want_stderr" "$err" || fail "stderr does not match /$want_stderr/"
-if [ "$want_status" -eq 1 ]; then
+if [ -n "$want_stderr" ] && [ "$want_status" -eq 1 ]; then
     [ "$(wc -l <"$err")" -eq 1 ] || fail "stderr is not one line"
     [ ! -s "$out" ] || fail "printed a report on failure"
+elif [ -z "$want_stderr" ]; then
+    [ ! -s "$err" ] || fail "wrote to stderr"
+fi
+# A JSON report must parse.
+if [[ " $* " == *" --json "* ]] && [ -s "$out" ] && command -v jq >/dev/null; then
+    jq -e . "$out" >/dev/null || fail "stdout is not valid JSON"
 fi
 echo "ok: exit $status"

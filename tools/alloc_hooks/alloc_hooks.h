@@ -3,8 +3,8 @@
 //
 // Linked into an executable, the replacement also serves every library that
 // the executable loads, the dlopen'ed plug-in included.
-#ifndef TESTS_SUPPORT_ALLOC_HOOKS_H
-#define TESTS_SUPPORT_ALLOC_HOOKS_H
+#ifndef TOOLS_ALLOC_HOOKS_ALLOC_HOOKS_H
+#define TOOLS_ALLOC_HOOKS_ALLOC_HOOKS_H
 
 #include <cstddef>
 
@@ -59,4 +59,4 @@ private:
 
 } // namespace alloc_hooks
 
-#endif // TESTS_SUPPORT_ALLOC_HOOKS_H
+#endif // TOOLS_ALLOC_HOOKS_ALLOC_HOOKS_H
