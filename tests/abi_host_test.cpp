@@ -162,9 +162,8 @@ std::string object_holding(const void* address)
 // The entries of the virtual table that `object` points to.
 const void* const* slots(const Instance_Handler* object)
 {
-    const void* vptr = nullptr;
-    std::memcpy(&vptr, object, sizeof vptr);
-    return static_cast<const void* const*>(vptr);
+    // The virtual table pointer is the object's first word (Itanium C++ ABI).
+    return *reinterpret_cast<const void* const* const*>(object); // NOLINT
 }
 
 class Abi_Host : public ::testing::Test {
@@ -202,17 +201,17 @@ TEST_F(Abi_Host, EachSlotHoldsTheHandlersOwnOperationOrTheBasesInheritedOne)
     const void* const* inherited = slots(&base);
     struct Slot {
         int index;
-        const char* operation;
         bool overridden;
+        const char* operation;
     };
     // Two destructor entries (complete, deleting), then the operations in
     // their published order.
     const Slot table[] = {
-        {0, "destructor", true},      {1, "deleting destructor", true},
-        {2, "init", false},           {3, "fini", false},
-        {4, "probe_instances", true}, {5, "get_state", true},
-        {6, "get_states", false},     {7, "logon", true},
-        {8, "logoff", false},         {9, "update_options", false},
+        {0, true, "destructor"},      {1, true, "deleting destructor"},
+        {2, false, "init"},           {3, false, "fini"},
+        {4, true, "probe_instances"}, {5, true, "get_state"},
+        {6, false, "get_states"},     {7, true, "logon"},
+        {8, false, "logoff"},         {9, false, "update_options"},
     };
     for (const auto& slot : table) {
         SCOPED_TRACE(slot.operation);

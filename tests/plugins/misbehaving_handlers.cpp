@@ -216,12 +216,15 @@ void gobble_null_unsafely(void* p)
 
 extern "C" {
 
+// A macro, since each factory needs a name of its own in C linkage.
+// NOLINTBEGIN(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
 #define FIXTURE_FACTORY(NAME, HANDLER)                                                             \
     [[gnu::visibility("default")]] Instance_Handler* _make_##NAME(                                 \
         Instance_Handler_Exterminator* gobbler)                                                    \
     {                                                                                              \
         return make<HANDLER>(gobbler);                                                             \
     }
+// NOLINTEND(cppcoreguidelines-macro-usage,bugprone-macro-parentheses)
 
 FIXTURE_FACTORY(Proper_Handler, Proper_Handler)
 FIXTURE_FACTORY(Crashing_Handler, Probing_Handler<crash>)

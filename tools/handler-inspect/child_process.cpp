@@ -3,17 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 
 #include "text.h"
@@ -87,7 +87,7 @@ private:
     }
     dup2(output.write_end(), STDOUT_FILENO);
     dup2(output.write_end(), STDERR_FILENO);
-    struct Task {
+    struct Task { // NOLINT(cppcoreguidelines-pro-type-member-init): an aggregate
         const std::function<void(const Channel&)>& work;
         Channel channel;
         int status;
@@ -104,7 +104,7 @@ private:
     // On a thread with a large stack, so that a deeply nested record that the
     // library's own code copies or destroys recursively does not overflow it.
     pthread_attr_t attributes;
-    pthread_t thread;
+    pthread_t thread{};
     if (pthread_attr_init(&attributes) == 0 &&
         pthread_attr_setstacksize(&attributes, work_stack_size) == 0 &&
         pthread_create(&thread, &attributes, run, &task) == 0) {
@@ -165,6 +165,7 @@ std::string Child_Outcome::ending() const
     return "unknown";
 }
 
+// NOLINTNEXTLINE(readability-function-cognitive-complexity): one loop over two pipes
 Child_Outcome run_in_child(const std::function<void(const Channel&)>& work, double timeout_seconds)
 {
     Child_Outcome outcome;
@@ -208,27 +209,26 @@ Child_Outcome run_in_child(const std::function<void(const Channel&)>& work, doub
             kill(-child, SIGKILL);
             kill(child, SIGKILL);
             waitpid(child, &wait_status, 0);
-            reaped = true;
             timed_out = true;
             break;
         }
         if (poll(fds, 2, 20) < 0 && errno != EINTR) {
             break;
         }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        for (auto& fd : fds) {
+            if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                 continue;
             }
             char buffer[65536];
-            const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            const ssize_t got = read(fd.fd, buffer, sizeof buffer);
             if (got <= 0) {
                 if (got == 0 || errno != EINTR) {
-                    fds[i].fd = -1;
+                    fd.fd = -1;
                 }
                 continue;
             }
             const auto size = static_cast<std::size_t>(got);
-            if (i == 0) {
+            if (&fd == &fds[0]) {
                 messages.append(buffer, size);
             } else if (outcome.output.size() < output_limit) {
                 const std::size_t keep = std::min(size, output_limit - outcome.output.size());

@@ -70,7 +70,7 @@ public:
         if (!holds(offset, 1, sizeof(T))) {
             throw std::runtime_error("a table reaches past the end of the file");
         }
-        T value;
+        T value{};
         std::memcpy(&value, bytes_.data() + offset, sizeof value);
         return value;
     }
@@ -180,15 +180,17 @@ Elf_Facts read_elf_facts(const std::string& path)
                  at + sizeof(Elf64_Dyn) <= segment.p_offset + segment.p_filesz;
                  at += sizeof(Elf64_Dyn)) {
                 const auto entry = image.at<Elf64_Dyn>(at);
+                // NOLINTNEXTLINE(cppcoreguidelines-pro-type-union-access): the ELF layout
+                const auto value = entry.d_un.d_val;
                 if (entry.d_tag == DT_NULL) {
                     break;
                 }
                 if (entry.d_tag == DT_TEXTREL ||
-                    (entry.d_tag == DT_FLAGS && (entry.d_un.d_val & DF_TEXTREL) != 0)) {
+                    (entry.d_tag == DT_FLAGS && (value & DF_TEXTREL) != 0)) {
                     facts.text_relocations = true;
                 }
-                if ((entry.d_tag == DT_FLAGS && (entry.d_un.d_val & DF_BIND_NOW) != 0) ||
-                    (entry.d_tag == DT_FLAGS_1 && (entry.d_un.d_val & DF_1_NOW) != 0) ||
+                if ((entry.d_tag == DT_FLAGS && (value & DF_BIND_NOW) != 0) ||
+                    (entry.d_tag == DT_FLAGS_1 && (value & DF_1_NOW) != 0) ||
                     entry.d_tag == DT_BIND_NOW) {
                     facts.bind_now = true;
                 }

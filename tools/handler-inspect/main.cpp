@@ -5,10 +5,9 @@
 // Exit status: 0 when the report was shown or every rule passed, 1 when the
 // library, its handler or a rule failed, or the report could not be written
 // (with one line on stderr), 2 for a wrong command line.
-#include <signal.h>
-
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

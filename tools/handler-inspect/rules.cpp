@@ -1,5 +1,6 @@
 #include "rules.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -553,12 +554,8 @@ Check_Report check_library(const std::string& library, const std::string& factor
 
 bool check_passed(const Check_Report& report)
 {
-    for (const auto& verdict : report.verdicts) {
-        if (verdict.result == "FAIL") {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(report.verdicts.begin(), report.verdicts.end(),
+                        [](const Verdict& verdict) { return verdict.result == "FAIL"; });
 }
 
 std::string render_check(const Check_Report& report, const std::string& library,
