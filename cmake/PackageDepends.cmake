@@ -1,6 +1,7 @@
-# Run by cpack: sets CPACK_DEBIAN_PACKAGE_DEPENDS from the newest glibc and
-# libstdc++ symbol versions that the files in `package_binaries` need, read
-# with `package_readelf`.
+# Run by cpack for a cross build, where dpkg-shlibdeps does not know the
+# target: sets `package_depends` from the newest glibc and libstdc++ symbol
+# versions that the files in `package_binaries` need, read with
+# `package_readelf`.
 
 # raise_to_newest(VARIABLE PREFIX TEXT): raises VARIABLE to the newest
 # version named PREFIX<version> in TEXT.
@@ -46,5 +47,5 @@ set(gcc_for_32 14)
 if(NOT DEFINED gcc_for_${glibcxx_minimum})
     message(FATAL_ERROR "no libstdc++6 version known for GLIBCXX_3.4.${glibcxx_minimum}")
 endif()
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
+set(package_depends
     "libc6 (>= ${glibc_minimum}), libstdc++6 (>= ${gcc_for_${glibcxx_minimum}}), libgcc-s1 (>= 3.0)")

@@ -82,6 +82,13 @@ std::shared_ptr<Instance> make_record(const std::string& name, const std::string
     return record;
 }
 
+/// A handler from the subject's factory.
+Handler new_handler(Subject& subject)
+{
+    subject.channel.step("factory");
+    return Handler(subject.factory, subject.factory_name);
+}
+
 int probe(Subject& subject, Instance_Handler* handler, Table& table)
 {
     subject.channel.step("probe_instances");
@@ -179,8 +186,7 @@ Result rule_factory_out_of_memory(Subject& subject)
 
 Result rule_exterminator_null(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     subject.channel.step("exterminator");
     errno = EDOM;
     const alloc_hooks::Scope scope;
@@ -198,8 +204,7 @@ Result rule_exterminator_null(Subject& subject)
 
 Result rule_probe(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     static auto* table = new Table;
     const int status = probe(subject, handler.get(), *table);
     if (status != 0) {
@@ -234,8 +239,7 @@ Result rule_probe(Subject& subject)
 
 Result rule_probe_keeps_others(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     static auto* table = new Table;
     std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>> kept;
     for (const char* key : {"!handler-inspect neighbour", "~handler-inspect neighbour"}) {
@@ -261,8 +265,7 @@ Result rule_probe_keeps_others(Subject& subject)
 
 Result rule_probe_replaces(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     const auto keys = owned_keys(subject, handler.get());
     if (keys.empty()) {
         return skip("the handler probes no instances");
@@ -299,8 +302,7 @@ Result rule_probe_replaces(Subject& subject)
 
 Result rule_probe_keeps_no_reference(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     static auto* table = new Table;
     probe(subject, handler.get(), *table);
     std::map<std::string, std::weak_ptr<Instance>> first;
@@ -325,8 +327,7 @@ Result rule_probe_keeps_no_reference(Subject& subject)
 
 Result rule_probe_out_of_memory(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     const auto keys = owned_keys(subject, handler.get());
     static auto* table = new Table;
     (*table)["!handler-inspect neighbour"] = make_record("!handler-inspect neighbour", "neighbour");
@@ -379,8 +380,7 @@ Result rule_probe_out_of_memory(Subject& subject)
 
 Result rule_get_state(Subject& subject)
 {
-    subject.channel.step("factory");
-    Handler handler(subject.factory, subject.factory_name);
+    Handler handler = new_handler(subject);
     subject.channel.step("get_state");
     const std::string earlier = "earlier content, longer than a short string's own buffer";
     std::string state = earlier;
@@ -397,10 +397,9 @@ Result rule_get_state(Subject& subject)
 
 Result rule_unload_safe(Subject& subject)
 {
-    subject.channel.step("factory");
     static auto* table = new Table;
     {
-        Handler handler(subject.factory, subject.factory_name);
+        Handler handler = new_handler(subject);
         probe(subject, handler.get(), *table);
         subject.channel.step("exterminator");
         handler.destroy();
