@@ -1,18 +1,22 @@
 // The plug-in's calls against the cheapest version of the same work.
 //
-// Every case runs twice: through the dlopen'ed plug-in, as the agent calls
-// it, and as a baseline that does the same work inline in this binary. The
-// baselines' handler is reached through an opaque pointer, so that neither
-// side's virtual call is devirtualised. Each case also counts the
-// allocations it makes per operation with a replaced operator new.
+// Every case runs through each dlopen'ed library, as the agent calls it, and
+// as a baseline that does the same work inline in this binary. The handlers
+// are reached through an opaque pointer, so that no virtual call is
+// devirtualised. Each case also counts the allocations it makes per
+// operation with a replaced operator new.
 //
-//   plugin_bench PLUGIN.so [--check-allocations] [benchmark flags...]
+//   plugin_bench PLUGIN.so [VARIANT.so...] [--check-allocations] [benchmark flags...]
 //
-// After the runs it prints each case's plug-in/baseline ratio (of the
-// fastest repetition of each side) and its allocations per operation;
-// --check-allocations exits 1 when a count is above the algorithm's minimum.
+// Repetitions run in random order (interleaved rounds). After the runs it
+// prints, for each case and library, the ratio of the median repetition to
+// the baseline's median, and the first library's allocations per
+// operation; --check-allocations exits 1 when a count is above the
+// algorithm's minimum. Further libraries (builds of the plug-in with other
+// flags, say) are measured side by side in the same run.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -44,9 +48,10 @@ Instance_Handler* opaque(Instance_Handler* handler)
 }
 
 struct Side {
+    std::string name;
     test_support::Handler_Factory factory = nullptr;
     Instance_Handler* handler = nullptr;
-    bool plugin = false;
+    Instance_Handler_Exterminator gobbler = nullptr;
 };
 
 Table table_holding_the_proxy()
@@ -137,12 +142,19 @@ const Case cases[] = {
 };
 
 struct Result {
-    double best_time = 0; // of the fastest repetition, per iteration
+    std::vector<double> times; // per iteration, one per repetition
     double allocations = 0;
-    bool seen = false;
+
+    double median() const
+    {
+        std::vector<double> sorted = times;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        return n == 0 ? 0 : n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
 };
 
-/// Shows the runs as the console does, and keeps each case's best time.
+/// Shows the runs as the console does, and keeps every repetition's time.
 class Collecting_Reporter : public benchmark::ConsoleReporter {
 public:
     // Colour only on a terminal.
@@ -160,39 +172,51 @@ public:
                 continue;
             }
             auto& result = results[run.run_name.function_name];
-            const double time = run.GetAdjustedRealTime();
-            if (!result.seen || time < result.best_time) {
-                result.best_time = time;
-            }
+            result.times.push_back(run.GetAdjustedRealTime());
             const auto counter = run.counters.find("allocs_per_op");
             result.allocations = counter == run.counters.end() ? -1 : counter->second.value;
-            result.seen = true;
         }
     }
 };
 
 int run_benchmarks(int argc, char** argv)
 {
-    if (argc < 2 || argv[1][0] == '-') {
-        std::fprintf(stderr,
-                     "usage: plugin_bench PLUGIN.so [--check-allocations] [benchmark flags...]\n");
-        return 2;
-    }
-    std::unique_ptr<test_support::Plugin_Library> library;
-    try {
-        library = std::make_unique<test_support::Plugin_Library>(argv[1]);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "plugin_bench: %s\n", error.what());
-        return 1;
-    }
+    std::vector<std::unique_ptr<test_support::Plugin_Library>> libraries;
+    std::vector<Side> sides;
     bool check_allocations = false;
-    std::vector<char*> args{argv[0]};
-    for (int i = 2; i < argc; ++i) {
+    // Interleaved rounds by default; a flag on the command line overrides it.
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char repetitions[] = "--benchmark_repetitions=15";
+    std::vector<char*> args{argv[0], interleave, repetitions};
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--check-allocations") == 0) {
             check_allocations = true;
-        } else {
+        } else if (argv[i][0] == '-') {
             args.push_back(argv[i]);
+        } else {
+            try {
+                libraries.push_back(std::make_unique<test_support::Plugin_Library>(argv[i]));
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "plugin_bench: %s\n", error.what());
+                return 1;
+            }
+            Side side;
+            const char* slash = std::strrchr(argv[i], '/');
+            side.name = libraries.size() == 1 ? "plugin" : slash == nullptr ? argv[i] : slash + 1;
+            side.factory = libraries.back()->factory();
+            side.handler = side.factory(&side.gobbler);
+            if (side.handler == nullptr) {
+                std::fprintf(stderr, "plugin_bench: %s: the factory returned no handler\n",
+                             argv[i]);
+                return 1;
+            }
+            sides.push_back(side);
         }
+    }
+    if (libraries.empty()) {
+        std::fprintf(stderr, "usage: plugin_bench PLUGIN.so [VARIANT.so...] [--check-allocations] "
+                             "[benchmark flags...]\n");
+        return 2;
     }
     int bench_argc = static_cast<int>(args.size());
     benchmark::Initialize(&bench_argc, args.data());
@@ -200,24 +224,17 @@ int run_benchmarks(int argc, char** argv)
         return 2;
     }
 
-    Side plugin_side;
-    plugin_side.factory = library->factory();
-    Instance_Handler_Exterminator gobbler = nullptr;
-    plugin_side.handler = plugin_side.factory(&gobbler);
-    plugin_side.plugin = true;
     const auto inline_handler = std::make_unique<baseline::Handler>();
     Side baseline_side;
+    baseline_side.name = "baseline";
     baseline_side.handler = inline_handler.get();
     baseline_side.factory = &baseline::make_handler;
-    if (plugin_side.handler == nullptr) {
-        std::fprintf(stderr, "plugin_bench: the factory returned no handler\n");
-        return 1;
-    }
+    sides.push_back(baseline_side);
 
     for (const auto& c : cases) {
-        for (const Side* side : {&plugin_side, &baseline_side}) {
-            const std::string name = std::string(c.name) + (side->plugin ? "/plugin" : "/baseline");
-            benchmark::RegisterBenchmark(name.c_str(), c.run, *side)->Repetitions(5);
+        for (const Side& side : sides) {
+            const std::string name = std::string(c.name) + "/" + side.name;
+            benchmark::RegisterBenchmark(name.c_str(), c.run, side);
         }
     }
     // The agent's process has threads, so shared_ptr counts atomically there;
@@ -228,19 +245,33 @@ int run_benchmarks(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     stop.set_value();
     idle.join();
-    gobbler(plugin_side.handler);
+    for (const Side& side : sides) {
+        if (side.gobbler != nullptr) {
+            side.gobbler(side.handler);
+        }
+    }
 
     int status = 0;
-    std::printf("\n%-26s %16s %18s %8s\n", "case", "plugin/baseline", "allocs/op (min)", "");
+    std::printf("\nmedian time against the baseline's, and allocations per operation\n");
+    std::printf("%-26s", "case");
+    for (std::size_t i = 0; i + 1 < sides.size(); ++i) {
+        std::printf(" %14.14s", sides[i].name.c_str());
+    }
+    std::printf(" %18s\n", "allocs/op (min)");
     for (const auto& c : cases) {
-        const auto& plugin = reporter.results[std::string(c.name) + "/plugin"];
-        const auto& inline_ = reporter.results[std::string(c.name) + "/baseline"];
-        if (!plugin.seen || !inline_.seen) {
+        const auto& baseline_result = reporter.results[std::string(c.name) + "/baseline"];
+        if (baseline_result.times.empty()) {
             continue;
         }
+        std::printf("%-26s", c.name);
+        for (std::size_t i = 0; i + 1 < sides.size(); ++i) {
+            const auto& result = reporter.results[std::string(c.name) + "/" + sides[i].name];
+            std::printf(" %14.3f", result.median() / baseline_result.median());
+        }
+        const auto& plugin = reporter.results[std::string(c.name) + "/plugin"];
         const bool allocations_ok = plugin.allocations <= c.minimum_allocations + 1e-9;
-        std::printf("%-26s %16.3f %12.2f (%g) %8s\n", c.name, plugin.best_time / inline_.best_time,
-                    plugin.allocations, c.minimum_allocations, allocations_ok ? "" : "TOO MANY");
+        std::printf(" %12.2f (%g)%s\n", plugin.allocations, c.minimum_allocations,
+                    allocations_ok ? "" : " TOO MANY");
         if (check_allocations && !allocations_ok) {
             status = 1;
         }

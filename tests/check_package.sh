@@ -6,7 +6,8 @@
 #   check_package.sh CPACK_CONFIG ARCHITECTURE PLUGIN_PATH
 # PLUGIN_PATH is where the plug-in must sit in its package, e.g.
 # usr/lib/agent/instance_handlers/libnutanix_instance_handler.so.
-# $READELF reads the binaries, $EMULATOR (words) runs the tool of a cross build.
+# $READELF reads the binaries, $EMULATOR (words) runs the tool of a cross build,
+# and $STAND_IN is 1 for a build against the stand-in framework.
 set -euo pipefail
 
 config=$1
@@ -56,6 +57,17 @@ for package in "${packages[@]}"; do
         done
         ;;
     esac
+done
+
+# A build against the stand-in says that it is not for the agent.
+for package in nutanix-instance-handler handler-inspect; do
+    if [ "${STAND_IN:-1}" = 1 ]; then
+        field "$package" Description | grep -q "stand-in of the agent's framework" ||
+            fail "$package: the Description does not say it is a stand-in build"
+    else
+        ! field "$package" Description | grep -q "stand-in" ||
+            fail "$package: an SDK build's Description speaks of the stand-in"
+    fi
 done
 
 # Contents, and nothing else.

@@ -86,7 +86,7 @@ std::shared_ptr<Instance> make_record(const std::string& name, const std::string
 Handler new_handler(Subject& subject)
 {
     subject.channel.step("factory");
-    return Handler(subject.factory, subject.factory_name);
+    return {subject.factory, subject.factory_name};
 }
 
 int probe(Subject& subject, Instance_Handler* handler, Table& table)
