@@ -61,4 +61,4 @@ done
 
 echo "== flag_sweep: time against the inline baseline (plugin_bench, median of interleaved rounds)"
 "$build/bench/plugin_bench" "$shipped" "${libraries[@]}" --benchmark_min_time=0.2 \
-    --benchmark_repetitions=15 | sed -n '/^median time/,$p'
+    --repetitions=15 | sed -n '/^median time/,$p'

@@ -6,9 +6,11 @@
 // devirtualised. Each case also counts the allocations it makes per
 // operation with a replaced operator new.
 //
-//   plugin_bench PLUGIN.so [VARIANT.so...] [--check-allocations] [benchmark flags...]
+//   plugin_bench PLUGIN.so [VARIANT.so...] [--check-allocations] [--repetitions=N]
+//                [benchmark flags...]
 //
-// Repetitions run in random order (interleaved rounds). After the runs it
+// Each case runs N repetitions (15 by default) in random order (interleaved
+// rounds). After the runs it
 // prints, for each case and library, the ratio of the median repetition to
 // the baseline's median, and the first library's allocations per
 // operation; --check-allocations exits 1 when a count is above the
@@ -18,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <map>
@@ -48,7 +51,7 @@ Instance_Handler* opaque(Instance_Handler* handler)
 }
 
 struct Side {
-    std::string name;
+    const char* name = ""; // a literal, or a part of argv
     test_support::Handler_Factory factory = nullptr;
     Instance_Handler* handler = nullptr;
     Instance_Handler_Exterminator gobbler = nullptr;
@@ -186,11 +189,13 @@ int run_benchmarks(int argc, char** argv)
     bool check_allocations = false;
     // Interleaved rounds by default; a flag on the command line overrides it.
     char interleave[] = "--benchmark_enable_random_interleaving=true";
-    char repetitions[] = "--benchmark_repetitions=15";
-    std::vector<char*> args{argv[0], interleave, repetitions};
+    std::vector<char*> args{argv[0], interleave};
+    int repetitions = 15;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--check-allocations") == 0) {
             check_allocations = true;
+        } else if (std::strncmp(argv[i], "--repetitions=", 14) == 0) {
+            repetitions = std::max(1, std::atoi(argv[i] + 14));
         } else if (argv[i][0] == '-') {
             args.push_back(argv[i]);
         } else {
@@ -215,7 +220,7 @@ int run_benchmarks(int argc, char** argv)
     }
     if (libraries.empty()) {
         std::fprintf(stderr, "usage: plugin_bench PLUGIN.so [VARIANT.so...] [--check-allocations] "
-                             "[benchmark flags...]\n");
+                             "[--repetitions=N] [benchmark flags...]\n");
         return 2;
     }
     int bench_argc = static_cast<int>(args.size());
@@ -234,7 +239,7 @@ int run_benchmarks(int argc, char** argv)
     for (const auto& c : cases) {
         for (const Side& side : sides) {
             const std::string name = std::string(c.name) + "/" + side.name;
-            benchmark::RegisterBenchmark(name.c_str(), c.run, side);
+            benchmark::RegisterBenchmark(name.c_str(), c.run, side)->Repetitions(repetitions);
         }
     }
     // The agent's process has threads, so shared_ptr counts atomically there;
@@ -255,7 +260,7 @@ int run_benchmarks(int argc, char** argv)
     std::printf("\nmedian time against the baseline's, and allocations per operation\n");
     std::printf("%-26s", "case");
     for (std::size_t i = 0; i + 1 < sides.size(); ++i) {
-        std::printf(" %14.14s", sides[i].name.c_str());
+        std::printf(" %14.14s", sides[i].name);
     }
     std::printf(" %18s\n", "allocs/op (min)");
     for (const auto& c : cases) {

@@ -82,6 +82,13 @@ std::shared_ptr<Instance> make_record(const std::string& name, const std::string
     return record;
 }
 
+/// A table for one rule. It is never released: releasing records runs the
+/// library's code, which is unload-safe's to judge, not every rule's.
+Table& kept_table()
+{
+    return *new Table; // NOLINT(cppcoreguidelines-owning-memory): kept until the process ends
+}
+
 /// A handler from the subject's factory.
 Handler new_handler(Subject& subject)
 {
@@ -98,10 +105,10 @@ int probe(Subject& subject, Instance_Handler* handler, Table& table)
 /// The keys that the handler fills into an empty table.
 std::vector<std::string> owned_keys(Subject& subject, Instance_Handler* handler)
 {
-    static auto* table = new Table; // records may outlive the call: never released here
-    probe(subject, handler, *table);
+    Table& table = kept_table();
+    probe(subject, handler, table);
     std::vector<std::string> keys;
-    for (const auto& entry : *table) {
+    for (const auto& entry : table) {
         keys.push_back(entry.first);
     }
     return keys;
@@ -205,12 +212,12 @@ Result rule_exterminator_null(Subject& subject)
 Result rule_probe(Subject& subject)
 {
     Handler handler = new_handler(subject);
-    static auto* table = new Table;
-    const int status = probe(subject, handler.get(), *table);
+    Table& table = kept_table();
+    const int status = probe(subject, handler.get(), table);
     if (status != 0) {
         return fail("probe_instances returned " + std::to_string(status));
     }
-    for (const auto& [key, record] : *table) {
+    for (const auto& [key, record] : table) {
         if (!record) {
             return fail("the entry " + in_quotes(key) + " holds no record");
         }
@@ -224,7 +231,7 @@ Result rule_probe(Subject& subject)
     result.logon = ask("logon", [&] { return handler->logon(nullptr, nullptr, nullptr, nullptr); });
 #ifdef HANDLER_INSPECT_STAND_IN
     const char* type_name = handler->type_name();
-    for (const auto& [key, record] : *table) {
+    for (const auto& [key, record] : table) {
         if (type_name == nullptr || record->type != type_name) {
             result = fail("the record under " + in_quotes(key) + " has the type " +
                           in_quotes(record->type) + ", not the handler's type name");
@@ -240,17 +247,17 @@ Result rule_probe(Subject& subject)
 Result rule_probe_keeps_others(Subject& subject)
 {
     Handler handler = new_handler(subject);
-    static auto* table = new Table;
+    Table& table = kept_table();
     std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>> kept;
     for (const char* key : {"!handler-inspect neighbour", "~handler-inspect neighbour"}) {
         auto record = make_record(key, "neighbour");
         kept[key] = {record, snapshot(*record)};
-        (*table)[key] = record;
+        table[key] = record;
     }
-    probe(subject, handler.get(), *table);
+    probe(subject, handler.get(), table);
     for (const auto& [key, expected] : kept) {
-        const auto it = table->find(key);
-        if (it == table->end()) {
+        const auto it = table.find(key);
+        if (it == table.end()) {
             return fail("the entry " + in_quotes(key) + " is gone");
         }
         if (it->second != expected.first) {
@@ -270,17 +277,17 @@ Result rule_probe_replaces(Subject& subject)
     if (keys.empty()) {
         return skip("the handler probes no instances");
     }
-    static auto* table = new Table;
+    Table& table = kept_table();
     std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>> old;
     for (const auto& key : keys) {
         auto record = make_record(key, "stale");
         old[key] = {record, snapshot(*record)};
-        (*table)[key] = record;
+        table[key] = record;
     }
-    probe(subject, handler.get(), *table);
+    probe(subject, handler.get(), table);
     for (const auto& [key, before] : old) {
-        const auto it = table->find(key);
-        if (it == table->end() || !it->second) {
+        const auto it = table.find(key);
+        if (it == table.end() || !it->second) {
             return fail("the entry " + in_quotes(key) + " is gone");
         }
         if (it->second == before.first) {
@@ -303,20 +310,20 @@ Result rule_probe_replaces(Subject& subject)
 Result rule_probe_keeps_no_reference(Subject& subject)
 {
     Handler handler = new_handler(subject);
-    static auto* table = new Table;
-    probe(subject, handler.get(), *table);
+    Table& table = kept_table();
+    probe(subject, handler.get(), table);
     std::map<std::string, std::weak_ptr<Instance>> first;
-    for (const auto& [key, record] : *table) {
+    for (const auto& [key, record] : table) {
         first[key] = record;
     }
-    probe(subject, handler.get(), *table);
+    probe(subject, handler.get(), table);
     for (const auto& [key, record] : first) {
-        if (!record.expired() && (*table)[key] != record.lock()) {
+        if (!record.expired() && table[key] != record.lock()) {
             return fail("the first probe's record under " + in_quotes(key) +
                         " is still held after the second probe replaced it");
         }
     }
-    for (const auto& [key, record] : *table) {
+    for (const auto& [key, record] : table) {
         if (record && record.use_count() != 1) {
             return fail("the record under " + in_quotes(key) + " has " +
                         std::to_string(record.use_count() - 1) + " holders besides the table");
@@ -329,23 +336,23 @@ Result rule_probe_out_of_memory(Subject& subject)
 {
     Handler handler = new_handler(subject);
     const auto keys = owned_keys(subject, handler.get());
-    static auto* table = new Table;
-    (*table)["!handler-inspect neighbour"] = make_record("!handler-inspect neighbour", "neighbour");
+    Table& table = kept_table();
+    table["!handler-inspect neighbour"] = make_record("!handler-inspect neighbour", "neighbour");
     long injected = 0;
     for (const bool holds_owned : {false, true}) {
         if (holds_owned) {
             for (const auto& key : keys) {
-                (*table)[key] = make_record(key, "stale");
+                table[key] = make_record(key, "stale");
             }
         }
         for (long index = 0; index < 10000; ++index) {
-            const Table before = *table;
+            const Table before = table;
             subject.channel.step("probe_instances");
             const alloc_hooks::Scope scope;
             alloc_hooks::fail_allocation(index);
             bool threw = false;
             try {
-                handler->probe_instances(*table);
+                handler->probe_instances(table);
             } catch (...) {
                 threw = true;
             }
@@ -362,7 +369,7 @@ Result rule_probe_out_of_memory(Subject& subject)
             if (since.failures == 0) {
                 return fail("probe_instances threw although no allocation failed");
             }
-            if (*table != before) {
+            if (table != before) {
                 return fail("with allocation " + std::to_string(index) +
                             " failing, the table changed");
             }
@@ -397,17 +404,17 @@ Result rule_get_state(Subject& subject)
 
 Result rule_unload_safe(Subject& subject)
 {
-    static auto* table = new Table;
+    Table& table = kept_table();
     {
         Handler handler = new_handler(subject);
-        probe(subject, handler.get(), *table);
+        probe(subject, handler.get(), table);
         subject.channel.step("exterminator");
         handler.destroy();
     }
     subject.channel.step("unload");
     subject.library.close();
     subject.channel.step("release of the records");
-    table->clear();
+    table.clear();
     return pass();
 }
 
