@@ -119,73 +119,88 @@ Result rule_loads(Subject& /*subject*/)
     return pass(); // the library loaded and the factory resolved
 }
 
-Result rule_factory(Subject& subject)
+/// What one call of the factory gave: its result, the exterminator it
+/// handed back, errno after it, and the message of what it threw.
+struct Factory_Call {
+    Instance_Handler* handler = nullptr;
+    Instance_Handler_Exterminator gobbler = nullptr;
+    int error = 0;
+    std::string thrown;
+};
+
+/// Calls the factory with `errno` set to `errno_before`, and an out-parameter
+/// unless `null_out` is set.
+Factory_Call call_factory(Subject& subject, int errno_before, bool null_out = false)
 {
     subject.channel.step("factory");
-    Instance_Handler_Exterminator gobbler = nullptr;
-    errno = EDOM;
-    Instance_Handler* handler = ask("the factory", [&] { return subject.factory(&gobbler); });
-    const int error = errno;
-    if (handler == nullptr) {
-        return fail("returned no handler (errno " + errno_text(error) + ")");
+    Factory_Call call;
+    errno = errno_before;
+    try {
+        call.handler = subject.factory(null_out ? nullptr : &call.gobbler);
+    } catch (const std::exception& error) {
+        call.thrown = message_of(error.what());
+    } catch (...) {
+        call.thrown = "an exception that is not a std::exception";
     }
-    if (gobbler == nullptr) {
+    call.error = errno;
+    return call;
+}
+
+Result rule_factory(Subject& subject)
+{
+    const Factory_Call first = call_factory(subject, EDOM);
+    if (!first.thrown.empty()) {
+        return fail("threw: " + first.thrown);
+    }
+    if (first.handler == nullptr) {
+        return fail("returned no handler (errno " + errno_text(first.error) + ")");
+    }
+    if (first.gobbler == nullptr) {
         return fail("handed back no exterminator");
     }
-    if (error != EDOM) {
-        return fail("a successful call changed errno to " + errno_text(error));
+    if (first.error != EDOM) {
+        return fail("a successful call changed errno to " + errno_text(first.error));
     }
-    Instance_Handler* second = ask("the factory", [&] { return subject.factory(nullptr); });
-    if (second == nullptr) {
+    const Factory_Call second = call_factory(subject, EDOM, true);
+    if (second.handler == nullptr) {
         return fail("with a null out-parameter it returned no handler");
     }
     subject.channel.step("get_state");
     std::string state;
-    if (&ask("get_state", [&]() -> std::string& { return second->get_state(nullptr, state); }) !=
-        &state) {
+    if (&ask("get_state", [&]() -> std::string& {
+            return second.handler->get_state(nullptr, state);
+        }) != &state) {
         return fail("the handler made with a null out-parameter does not answer get_state");
     }
     subject.channel.step("exterminator");
-    gobbler(second);
-    gobbler(handler);
+    first.gobbler(second.handler);
+    first.gobbler(first.handler);
     return pass();
 }
 
 Result rule_factory_out_of_memory(Subject& subject)
 {
-    subject.channel.step("factory");
-    Instance_Handler_Exterminator gobbler = nullptr;
-    Instance_Handler* handler = nullptr;
-    std::string thrown;
-    errno = 0;
     const alloc_hooks::Scope scope;
     alloc_hooks::fail_allocation(0);
-    try {
-        handler = subject.factory(&gobbler);
-    } catch (const std::exception& error) {
-        thrown = message_of(error.what());
-    } catch (...) {
-        thrown = "an exception that is not a std::exception";
-    }
+    const Factory_Call call = call_factory(subject, 0);
     alloc_hooks::disarm();
-    const int error = errno;
     if (scope.since().failures == 0) {
-        if (handler != nullptr && gobbler != nullptr) {
-            gobbler(handler);
+        if (call.handler != nullptr && call.gobbler != nullptr) {
+            call.gobbler(call.handler);
         }
         return skip("the factory allocates nothing through operator new, so no failure could be "
                     "injected");
     }
-    if (!thrown.empty()) {
-        return fail("threw instead of returning null: " + thrown);
+    if (!call.thrown.empty()) {
+        return fail("threw instead of returning null: " + call.thrown);
     }
-    if (handler != nullptr) {
+    if (call.handler != nullptr) {
         return fail("returned a handler although its allocation failed");
     }
-    if (error != ENOMEM) {
-        return fail("errno is " + errno_text(error) + ", not ENOMEM");
+    if (call.error != ENOMEM) {
+        return fail("errno is " + errno_text(call.error) + ", not ENOMEM");
     }
-    if (gobbler == nullptr) {
+    if (call.gobbler == nullptr) {
         return fail("had not handed back the exterminator");
     }
     return pass();
