@@ -53,5 +53,8 @@ file(REMOVE ${target}.stripping)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "cannot strip ${BINARY} into ${target}")
 endif()
+# The build tree's run path (to an SDK's framework library, say) does not
+# ship; the agent's machine finds its libraries in their usual places.
+file(RPATH_REMOVE FILE ${target})
 file(CHMOD ${target} FILE_PERMISSIONS ${permissions})
 message(STATUS "Installing: ${target}")

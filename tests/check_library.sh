@@ -22,7 +22,7 @@ exports)
     [ "$exported" = "T _make_Nutanix_Instance_Handler" ] ||
         fail "dynamic symbols are not the factory alone:"$'\n'"$exported"
     # The exterminator is there, unmangled, but local.
-    "$nm" "$lib" | grep -qE '^[0-9a-f]+ t _gobble_Nutanix_Instance_Handler$' ||
+    grep -qE '^[0-9a-f]+ t _gobble_Nutanix_Instance_Handler$' <<<"$("$nm" "$lib")" ||
         fail "no local _gobble_Nutanix_Instance_Handler"
     ;;
 undefined)
@@ -47,8 +47,9 @@ dynamic)
     needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' <<<"$dynamic" | grep -v '^ld-linux' | tr '\n' ' ')
     [ "$needed" = "libstdc++.so.6 libgcc_s.so.1 libc.so.6 " ] || fail "needs: $needed"
     ! grep -q SONAME <<<"$dynamic" || fail "has a SONAME, as a library to link against would"
-    "$readelf" -l -W "$lib" | grep -q GNU_RELRO || fail "no RELRO segment"
-    "$readelf" -l -W "$lib" | grep -A1 GNU_STACK | grep -qE 'RW +0x' || fail "executable stack"
+    segments=$("$readelf" -l -W "$lib")
+    grep -q GNU_RELRO <<<"$segments" || fail "no RELRO segment"
+    grep -A1 GNU_STACK <<<"$segments" | grep -qE 'RW +0x' || fail "executable stack"
     ;;
 initialisers)
     # Each entry of the init and fini arrays must be the runtime's own:
@@ -74,7 +75,7 @@ initialisers)
         [ "$count" -eq $((16#$size / 8)) ] || fail "$count of $((16#$size / 8)) $array entries identified"
     done
     ! grep -qE '_GLOBAL__sub_[ID]_' <<<"$symbols" || fail "has static constructors or destructors"
-    ! "$readelf" -S -W "$lib" | grep -qE '\.ctors|\.dtors|\.preinit_array' ||
+    ! grep -qE '\.ctors|\.dtors|\.preinit_array' <<<"$("$readelf" -S -W "$lib")" ||
         fail "has .ctors, .dtors or .preinit_array"
     ;;
 globals)
@@ -91,7 +92,7 @@ machine)
     # ARGS: the machine readelf must name, e.g. AArch64.
     machine=$("$readelf" -h "$lib" | sed -n 's/^ *Machine: *//p')
     [ "$machine" = "$1" ] || fail "machine is '$machine', not '$1'"
-    "$readelf" -h "$lib" | grep -qE 'Type: +DYN' || fail "not a shared object"
+    grep -qE 'Type: +DYN' <<<"$("$readelf" -h "$lib")" || fail "not a shared object"
     ;;
 *)
     fail "unknown check"

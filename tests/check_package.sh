@@ -52,7 +52,7 @@ for package in "${packages[@]}"; do
         ;;
     *)
         for dependency in libc6 libstdc++6; do
-            field "$package" Depends | grep -qE "(^|, )${dependency//+/\\+} \(>= [0-9.]+\)" ||
+            grep -qE "(^|, )${dependency//+/\\+} \(>= [0-9.]+\)" <<<"$(field "$package" Depends)" ||
                 fail "$package: Depends lacks $dependency"
         done
         ;;
@@ -62,10 +62,10 @@ done
 # A build against the stand-in says that it is not for the agent.
 for package in nutanix-instance-handler handler-inspect; do
     if [ "${STAND_IN:-1}" = 1 ]; then
-        field "$package" Description | grep -q "stand-in of the agent's framework" ||
+        grep -q "stand-in of the agent's framework" <<<"$(field "$package" Description)" ||
             fail "$package: the Description does not say it is a stand-in build"
     else
-        ! field "$package" Description | grep -q "stand-in" ||
+        ! grep -q "stand-in" <<<"$(field "$package" Description)" ||
             fail "$package: an SDK build's Description speaks of the stand-in"
     fi
 done
@@ -77,11 +77,11 @@ expect_contents() { # PACKAGE EXTENDED-REGEX-OF-EVERY-FILE
     unexpected=$(contents "$1" | grep -vxE "$2" || true)
     [ -z "$unexpected" ] || fail "$1 holds unexpected files: $unexpected"
 }
-contents nutanix-instance-handler | grep -qx "./$plugin" || fail "no ./$plugin in nutanix-instance-handler"
+grep -qx "./$plugin" <<<"$(contents nutanix-instance-handler)" || fail "no ./$plugin in nutanix-instance-handler"
 expect_contents nutanix-instance-handler \
     "\./$plugin|\./usr/share/doc/nutanix-instance-handler/(copyright|changelog\.Debian\.gz)|\./usr/share/lintian/overrides/nutanix-instance-handler"
-contents handler-inspect | grep -qx ./usr/bin/handler-inspect || fail "no handler-inspect in its package"
-contents handler-inspect | grep -qx ./usr/share/man/man1/handler-inspect.1.gz || fail "no man page"
+grep -qx ./usr/bin/handler-inspect <<<"$(contents handler-inspect)" || fail "no handler-inspect in its package"
+grep -qx ./usr/share/man/man1/handler-inspect.1.gz <<<"$(contents handler-inspect)" || fail "no man page"
 expect_contents handler-inspect \
     "\./usr/bin/handler-inspect|\./usr/share/man/man1/handler-inspect\.1\.gz|\./usr/share/doc/handler-inspect/(copyright|changelog\.Debian\.gz)|\./usr/share/lintian/overrides/handler-inspect"
 for package in nutanix-instance-handler-dbgsym handler-inspect-dbgsym; do
@@ -105,14 +105,16 @@ done
 build_id() { "$readelf" -n "$1" 2>/dev/null | sed -n 's/^ *Build ID: *//p'; }
 for binary in "$plugin" usr/bin/handler-inspect; do
     file=$work/root/$binary
-    ! "$readelf" -S -W "$file" | grep -qE ' \.comment ' || fail "$binary keeps .comment"
-    ! "$readelf" -S -W "$file" | grep -qE ' \.symtab ' || fail "$binary is not stripped"
+    sections=$("$readelf" -S -W "$file")
+    ! grep -qE ' \.comment ' <<<"$sections" || fail "$binary keeps .comment"
+    ! grep -qE ' \.symtab ' <<<"$sections" || fail "$binary is not stripped"
     id=$(build_id "$file")
     [ -n "$id" ] || fail "$binary has no build-id"
     debug=$work/root/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
     [ -f "$debug" ] || fail "$binary: no debug file for build-id $id"
     [ "$(build_id "$debug")" = "$id" ] || fail "$binary: the debug file's build-id differs"
-    "$readelf" -S -W "$debug" | grep -qE ' \.(z)?debug_info ' || fail "$binary: the debug file has no debug info"
+    grep -qE ' \.(z)?debug_info ' <<<"$("$readelf" -S -W "$debug")" ||
+        fail "$binary: the debug file has no debug info"
     [ "$("$readelf" -p .gnu_debuglink "$file" 2>/dev/null | sed -n 's/^ *\[ *0\] *//p')" = "${id:2}.debug" ] ||
         fail "$binary: no .gnu_debuglink to ${id:2}.debug"
 done
