@@ -62,26 +62,26 @@ void* allocate_nothrow(std::size_t size) noexcept
     return block;
 }
 
-void release(void* block) noexcept
+// Frees `block`, counting the release in `count` and keeping it in `last`.
+void release_counted(void* block, std::atomic<long>& count, std::atomic<const void*>& last) noexcept
 {
     if (block == nullptr) {
         ++null_deletes;
     } else {
-        ++deletes;
-        last_delete_block = block;
+        ++count;
+        last = block;
         std::free(block);
     }
 }
 
+void release(void* block) noexcept
+{
+    release_counted(block, deletes, last_delete_block);
+}
+
 void release_nothrow(void* block) noexcept
 {
-    if (block == nullptr) {
-        ++null_deletes;
-    } else {
-        ++nothrow_deletes;
-        last_nothrow_delete_block = block;
-        std::free(block);
-    }
+    release_counted(block, nothrow_deletes, last_nothrow_delete_block);
 }
 // NOLINTEND(cppcoreguidelines-no-malloc)
 

@@ -89,6 +89,22 @@ Table& kept_table()
     return *new Table; // NOLINT(cppcoreguidelines-owning-memory): kept until the process ends
 }
 
+/// Records planted in a table, each with its content when it was planted.
+using Planted = std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>>;
+
+/// Puts a record of `type` under each of `keys` in `table`.
+template <class Keys>
+Planted plant(Table& table, const Keys& keys, const std::string& type)
+{
+    Planted planted;
+    for (const auto& key : keys) {
+        auto record = make_record(key, type);
+        planted[key] = {record, snapshot(*record)};
+        table[key] = record;
+    }
+    return planted;
+}
+
 /// A handler from the subject's factory.
 Handler new_handler(Subject& subject)
 {
@@ -263,12 +279,8 @@ Result rule_probe_keeps_others(Subject& subject)
 {
     Handler handler = new_handler(subject);
     Table& table = kept_table();
-    std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>> kept;
-    for (const char* key : {"!handler-inspect neighbour", "~handler-inspect neighbour"}) {
-        auto record = make_record(key, "neighbour");
-        kept[key] = {record, snapshot(*record)};
-        table[key] = record;
-    }
+    const std::string neighbours[] = {"!handler-inspect neighbour", "~handler-inspect neighbour"};
+    const Planted kept = plant(table, neighbours, "neighbour");
     probe(subject, handler.get(), table);
     for (const auto& [key, expected] : kept) {
         const auto it = table.find(key);
@@ -293,12 +305,7 @@ Result rule_probe_replaces(Subject& subject)
         return skip("the handler probes no instances");
     }
     Table& table = kept_table();
-    std::map<std::string, std::pair<std::shared_ptr<Instance>, json_spirit::Object>> old;
-    for (const auto& key : keys) {
-        auto record = make_record(key, "stale");
-        old[key] = {record, snapshot(*record)};
-        table[key] = record;
-    }
+    const Planted old = plant(table, keys, "stale");
     probe(subject, handler.get(), table);
     for (const auto& [key, before] : old) {
         const auto it = table.find(key);
