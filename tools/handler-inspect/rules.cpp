@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,10 +84,12 @@ std::shared_ptr<Instance> make_record(const std::string& name, const std::string
 }
 
 /// A table for one rule. It is never released: releasing records runs the
-/// library's code, which is unload-safe's to judge, not every rule's.
+/// library's code, which is unload-safe's to judge, not every rule's. The
+/// child ends with _exit, so the tables stay reachable to the end.
 Table& kept_table()
 {
-    return *new Table; // NOLINT(cppcoreguidelines-owning-memory): kept until the process ends
+    static std::deque<Table> tables;
+    return tables.emplace_back();
 }
 
 /// Records planted in a table, each with its content when it was planted.
