@@ -25,6 +25,16 @@ namespace {
 
 constexpr const char* fixture_type = "fixture";
 
+/// A complete record of the fixture's type.
+std::shared_ptr<Instance> make_record(const char* name = "Fixture")
+{
+    auto record = std::make_shared<Instance>();
+    record->name = name;
+    record->type = fixture_type;
+    record->options["is_proxy"] = json_spirit::Value(true);
+    return record;
+}
+
 /// A correct handler; the misbehaving ones change one operation.
 class Proper_Handler : public Instance_Handler {
 public:
@@ -44,16 +54,6 @@ public:
     {
         return 0;
     }
-
-protected:
-    static std::shared_ptr<Instance> make_record(const char* name = "Fixture")
-    {
-        auto record = std::make_shared<Instance>();
-        record->name = name;
-        record->type = fixture_type;
-        record->options["is_proxy"] = json_spirit::Value(true);
-        return record;
-    }
 };
 
 /// A handler whose probe does `Probe` instead.
@@ -61,10 +61,6 @@ template <int (*Probe)(Instance_Handler::instances_type&)>
 class Probing_Handler : public Proper_Handler {
 public:
     int probe_instances(instances_type& instances) override { return Probe(instances); }
-};
-
-struct Record_Maker : Proper_Handler {
-    using Proper_Handler::make_record;
 };
 
 int crash(Instance_Handler::instances_type& /*instances*/)
@@ -93,7 +89,7 @@ int chatter(Instance_Handler::instances_type& instances)
     for (int i = 0; i < 10000; ++i) {
         std::printf("line %d of a long chatter\n", i);
     }
-    instances["Fixture"] = Record_Maker::make_record();
+    instances["Fixture"] = make_record();
     return 0;
 }
 
@@ -116,7 +112,7 @@ int throw_refusal(Instance_Handler::instances_type& /*instances*/)
 }
 int nest_deeply(Instance_Handler::instances_type& instances)
 {
-    auto record = Record_Maker::make_record();
+    auto record = make_record();
     json_spirit::Value value(true);
     for (int depth = 0; depth < 50000; ++depth) {
         json_spirit::Array array;
@@ -131,7 +127,7 @@ int nest_deeply(Instance_Handler::instances_type& instances)
 }
 int invalid_utf8(Instance_Handler::instances_type& instances)
 {
-    auto record = Record_Maker::make_record("Fix\xffture\xc3");
+    auto record = make_record("Fix\xffture\xc3");
     record->uuid = "\xed\xa0\x80 surrogate, \xc0\xaf overlong";
     record->options["bad \xfe key"] = json_spirit::Value(std::string("bad \x80 value"));
     instances[record->name] = record;
@@ -141,12 +137,12 @@ int invalid_utf8(Instance_Handler::instances_type& instances)
 // One rule each.
 int misnamed(Instance_Handler::instances_type& instances)
 {
-    instances["Fixture"] = Record_Maker::make_record("Another name");
+    instances["Fixture"] = make_record("Another name");
     return 0;
 }
 int clears_others(Instance_Handler::instances_type& instances)
 {
-    instances["Fixture"] = Record_Maker::make_record();
+    instances["Fixture"] = make_record();
     for (auto it = instances.begin(); it != instances.end();) {
         it = it->first == "Fixture" ? std::next(it) : instances.erase(it);
     }
@@ -154,13 +150,13 @@ int clears_others(Instance_Handler::instances_type& instances)
 }
 int keeps_old(Instance_Handler::instances_type& instances)
 {
-    instances.emplace("Fixture", Record_Maker::make_record());
+    instances.emplace("Fixture", make_record());
     return 0;
 }
 int keeps_reference(Instance_Handler::instances_type& instances)
 {
     static std::shared_ptr<Instance> last;
-    auto record = Record_Maker::make_record();
+    auto record = make_record();
     instances["Fixture"] = record;
     last = std::move(record);
     return 0;
@@ -168,7 +164,7 @@ int keeps_reference(Instance_Handler::instances_type& instances)
 int touches_table_early(Instance_Handler::instances_type& instances)
 {
     auto& entry = instances["Fixture"];
-    entry = Record_Maker::make_record();
+    entry = make_record();
     return 0;
 }
 

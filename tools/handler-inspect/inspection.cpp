@@ -8,12 +8,16 @@
 
 #include "agent/instance/instance.h"
 #include "agent/instance/instance_handler.h"
+#include "json_spirit/json_spirit_value.h"
 #include "loaded_library.h"
 #include "text.h"
 
 namespace handler_inspect {
 
 namespace {
+
+/// JSON values nested deeper than this are shown as a note, not converted.
+constexpr int max_depth = 64;
 
 nlohmann::json convert(const json_spirit::Value& value, int depth)
 {
@@ -75,11 +79,6 @@ std::string compact(const nlohmann::json& value)
 }
 
 } // namespace
-
-nlohmann::json to_json(const json_spirit::Value& value)
-{
-    return convert(value, 0);
-}
 
 void inspect_in_child(const std::string& library_path, const std::string& factory_name,
                       const Channel& channel)

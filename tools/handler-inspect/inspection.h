@@ -8,20 +8,14 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "json_spirit/json_spirit_value.h"
 
 namespace handler_inspect {
 
-/// JSON values nested deeper than this are shown as a note, not converted.
-constexpr int max_depth = 64;
-
-/// `value` as JSON: secure strings as "********", NaN and infinities as the
-/// strings "NaN", "Infinity" and "-Infinity", and values deeper than
-/// max_depth as the string "(nested deeper than 64 levels)".
-nlohmann::json to_json(const json_spirit::Value& value);
-
 /// Child side: loads the library, asks its handler everything and sends the
-/// report (or {"error": ...}) through `channel`.
+/// report (or {"error": ...}) through `channel`. In the records, secure
+/// strings show as "********", NaN and infinities as the strings "NaN",
+/// "Infinity" and "-Infinity", and values nested deeper than 64 levels as
+/// the string "(nested deeper than 64 levels)".
 void inspect_in_child(const std::string& library, const std::string& factory,
                       const Channel& channel);
 
